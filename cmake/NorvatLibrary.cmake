@@ -1,0 +1,34 @@
+# Norvat.dll: no C runtime, imports KERNEL32 and ADVAPI32 only, exports fixed by the .def file.
+set(NORVAT_SOURCES
+  interface/session.cpp
+  interface/exports.cpp
+  interface/runtime.cpp
+  port/open.cpp
+  port/line.cpp
+  io/cancel.cpp
+  io/write.cpp
+  io/read.cpp
+  usb/link.cpp
+  usb/registry.cpp
+  usb/listing.cpp
+  interface/norvat.rc
+)
+
+add_library(Norvat SHARED ${NORVAT_SOURCES} interface/norvat.def)
+set_target_properties(Norvat PROPERTIES PREFIX "" OUTPUT_NAME Norvat)
+target_include_directories(Norvat PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(Norvat PRIVATE NORVAT_BUILDING_DLL)
+target_compile_options(Norvat PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${NORVAT_WARNINGS} -ffreestanding -fno-exceptions -fno-rtti
+  -fno-asynchronous-unwind-tables -fno-threadsafe-statics -fno-stack-protector
+  -fno-tree-loop-distribute-patterns>)
+
+# Own entry point, no start files; on 32-bit x86 the stdcall entry symbol carries its decoration.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_norvat_entry _NorvatDllMain@12)
+else()
+  set(_norvat_entry NorvatDllMain)
+endif()
+target_link_options(Norvat PRIVATE -nostdlib -Wl,-e,${_norvat_entry} -Wl,--enable-stdcall-fixup
+  -Wl,--dynamicbase -Wl,--nxcompat)
+target_link_libraries(Norvat PRIVATE kernel32 advapi32)
