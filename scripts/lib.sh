@@ -1,0 +1,60 @@
+# Shared by the scripts: package installation, Wine loaders and build locations. Source it.
+NORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+NORVAT_BUILD=${NORVAT_BUILD:-$NORVAT_ROOT/build}
+NORVAT_TESTBED=${NORVAT_TESTBED:-$NORVAT_BUILD/testbed}
+export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
+
+NORVAT_PACKAGES="mingw-w64 wine64 wine32:i386 socat cmake make googletest clang llvm \
+libclang-rt-14-dev file"
+
+norvat_install_packages() {
+    local missing="" p
+    for p in $NORVAT_PACKAGES; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "== installing:$missing"
+    if [ "$(id -u)" != 0 ]; then
+        echo "packages missing and not root: run as root, or install:$missing" >&2
+        return 1
+    fi
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    apt-get update -qq
+    # wine32's scripts print "Exec format error" on machines that cannot run 32-bit programs;
+    # the package still installs and the 32-bit DLL is then checked statically only.
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
+        >"$NORVAT_BUILD/apt.log" 2>&1 || { tail -n 30 "$NORVAT_BUILD/apt.log"; return 1; }
+}
+
+# Whether this machine can execute Wine's 32-bit loader (some kernels cannot run 32-bit
+# programs at all). NORVAT_NO_WIN32=1 pretends it cannot, to try that path.
+norvat_can_run_win32() {
+    [ "${NORVAT_NO_WIN32:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+norvat_win32_skip_reason() {
+    if [ "${NORVAT_NO_WIN32:-0}" = 1 ]; then
+        echo "NORVAT_NO_WIN32=1 set"
+    else
+        echo "this machine cannot execute Wine's 32-bit loader: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)"
+    fi
+}
+
+norvat_wine_env() {
+    export WINEPREFIX="$NORVAT_TESTBED/prefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # Tell the 64-bit loader where it lives, so it never tries the 32-bit one first.
+    export WINELOADER=/usr/lib/wine/wine64
+}
+
+# Runs a 64-bit Windows program (or a builtin such as regedit) under the test prefix.
+norvat_wine64() { norvat_wine_env; /usr/lib/wine/wine64 "$@"; }
+
+# Configures and builds one preset (x86, x64 or native).
+norvat_build() {
+    cmake --preset "$1" >"$NORVAT_BUILD/configure-$1.log" 2>&1 ||
+        { cat "$NORVAT_BUILD/configure-$1.log"; return 1; }
+    cmake --build --preset "$1" -j"$(nproc)" >"$NORVAT_BUILD/build-$1.log" 2>&1 ||
+        { tail -n 60 "$NORVAT_BUILD/build-$1.log"; return 1; }
+}

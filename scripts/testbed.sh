@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Simulated devices for the Windows tests, in a throwaway Wine prefix under the build tree.
+#   testbed.sh up     set up (idempotent): prefix, persistent wineserver, COM pairs, LPT FIFOs
+#   testbed.sh down   stop what "up" started (by process id) and remove the devices
+#   testbed.sh status what is running
+# COM1-COM4 and COM7-COM9 are the library's ends of socat pty pairs; COM11-COM14 and
+# COM17-COM19 are the matching device ends the tests use. LPT1 and LPT2 are FIFOs.
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+
+DEV=$NORVAT_TESTBED/dev
+PIDS=$NORVAT_TESTBED/pids
+COM_PORTS="1 2 3 4 7 8 9"
+
+alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
+start_wineserver() {
+    alive "$PIDS/wineserver" && return 0
+    mkdir -p "$WINEPREFIX"
+    # In the foreground (-f) so that we hold its id; persistent (-p) so that the mount manager
+    # and the registry stay up between the many short test processes.
+    /usr/lib/wine/wineserver64 -f -p >"$NORVAT_TESTBED/wineserver.log" 2>&1 &
+    echo $! >"$PIDS/wineserver"
+    sleep 0.5
+}
+
+init_prefix() {
+    [ -f "$WINEPREFIX/.norvat-ready" ] && return 0
+    if norvat_can_run_win32; then
+        (unset WINELOADER; wine wineboot.exe -i) >"$NORVAT_TESTBED/wineboot.log" 2>&1
+    else
+        /usr/lib/wine/wine64 wineboot.exe -i >"$NORVAT_TESTBED/wineboot.log" 2>&1
+    fi
+    touch "$WINEPREFIX/.norvat-ready"
+}
+
+start_pair() {
+    local n=$1 d=$(( $1 + 10 ))
+    if ! alive "$PIDS/socat-com$n"; then
+        rm -f "$DEV/com$n" "$DEV/com$d"
+        socat pty,raw,echo=0,link="$DEV/com$n" pty,raw,echo=0,link="$DEV/com$d" \
+            >"$NORVAT_TESTBED/socat-com$n.log" 2>&1 &
+        echo $! >"$PIDS/socat-com$n"
+    fi
+}
+
+up() {
+    mkdir -p "$DEV" "$PIDS"
+    norvat_wine_env
+    start_wineserver
+    init_prefix
+    local n reg="$NORVAT_TESTBED/ports.reg"
+    for n in $COM_PORTS; do start_pair "$n"; done
+    for n in 1 2; do [ -p "$DEV/lpt$n" ] || { rm -f "$DEV/lpt$n"; mkfifo "$DEV/lpt$n"; }; done
+    for n in $COM_PORTS; do
+        for _ in $(seq 50); do [ -e "$DEV/com$n" ] && [ -e "$DEV/com$((n + 10))" ] && break; sleep 0.1; done
+        [ -e "$DEV/com$n" ] || { echo "socat pair for COM$n did not come up" >&2; exit 1; }
+    done
+    # Wine's mount manager rebuilds dosdevices from this key when it starts, so the mapping
+    # goes in both places.
+    {
+        echo "REGEDIT4"; echo; echo "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
+        for n in $COM_PORTS; do
+            echo "\"COM$n\"=\"$DEV/com$n\""
+            echo "\"COM$((n + 10))\"=\"$DEV/com$((n + 10))\""
+        done
+        echo "\"LPT1\"=\"$DEV/lpt1\""; echo "\"LPT2\"=\"$DEV/lpt2\""
+    } >"$reg"
+    /usr/lib/wine/wine64 regedit.exe /S "$(echo "Z:$reg" | tr / '\\')"
+    for n in $COM_PORTS; do
+        ln -sfn "$DEV/com$n" "$WINEPREFIX/dosdevices/com$n"
+        ln -sfn "$DEV/com$((n + 10))" "$WINEPREFIX/dosdevices/com$((n + 10))"
+    done
+    ln -sfn "$DEV/lpt1" "$WINEPREFIX/dosdevices/lpt1"
+    ln -sfn "$DEV/lpt2" "$WINEPREFIX/dosdevices/lpt2"
+}
+
+down() {
+    local f
+    for f in "$PIDS"/socat-* "$PIDS"/wineserver; do
+        [ -f "$f" ] || continue
+        kill "$(cat "$f")" 2>/dev/null || true
+        rm -f "$f"
+    done
+    rm -rf "$DEV"
+}
+
+status() {
+    local f
+    for f in "$PIDS"/*; do
+        [ -f "$f" ] || continue
+        if alive "$f"; then echo "$(basename "$f"): running ($(cat "$f"))"; else echo "$(basename "$f"): gone"; fi
+    done
+}
+
+case "${1:-}" in
+    up) up ;;
+    down) down ;;
+    status) status ;;
+    *) echo "usage: $0 up|down|status" >&2; exit 2 ;;
+esac

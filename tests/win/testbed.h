@@ -1,0 +1,87 @@
+// Test harness for the Windows tests: binds Norvat.dll the way a host does, and reaches the
+// simulated devices that scripts/testbed.sh set up (socat pty pairs behind COM ports, FIFOs
+// behind LPT ports, named pipes with registry entries as USB printers).
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "include/norvat.h"
+
+// The ten exports and the samples, bound by name from a freshly loaded Norvat.dll.
+struct Norvat {
+    HMODULE module = nullptr;
+    decltype(&::openport) openport = nullptr;
+    decltype(&::OpenUSB) OpenUSB = nullptr;
+    decltype(&::FindFirstUSB) FindFirstUSB = nullptr;
+    decltype(&::FindNextUSB) FindNextUSB = nullptr;
+    decltype(&::closeport) closeport = nullptr;
+    decltype(&::setbaudrate) setbaudrate = nullptr;
+    decltype(&::sendbuf) sendbuf = nullptr;
+    decltype(&::sendcommand) sendcommand = nullptr;
+    decltype(&::RcvBuf) RcvBuf = nullptr;
+    decltype(&::GetDllVersion) GetDllVersion = nullptr;
+
+    bool Load();   // LoadLibrary + every export; false if any is missing
+    void Unload(); // FreeLibrary: runs the library's unload teardown
+};
+
+// Every test gets a library loaded afresh, so module state never leaks between tests.
+class NorvatTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    Norvat lib;
+};
+
+// One end of a device, opened for overlapped I/O with deadlines of our own.
+class DeviceEnd {
+public:
+    DeviceEnd() = default;
+    explicit DeviceEnd(const std::string &path);
+    ~DeviceEnd();
+    DeviceEnd(const DeviceEnd &) = delete;
+    DeviceEnd &operator=(const DeviceEnd &) = delete;
+
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return handle_; }
+    void Adopt(HANDLE handle);
+    void Close();
+
+    // Reads until `count` bytes arrived or `ms` passed; returns what arrived.
+    std::string Read(size_t count, DWORD ms);
+    // Reads whatever arrives until the line is quiet for `quietMs`.
+    std::string Drain(DWORD quietMs = 300);
+    bool Write(const std::string &bytes);
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Paths of the test bed.
+std::string TestbedUnixPath(const std::string &relative); // e.g. "dev/com1"
+std::string ToWindowsPath(const std::string &unixPath);   // Z:\...
+
+// The device end of the library's COM port n (COM n+10).
+std::string DeviceEndOf(int comPort);
+
+// Runs a Linux shell command from inside Wine; returns its standard output.
+std::string RunUnix(const std::string &command);
+
+// How many handles on the machine hold the pty behind the library's COM port n, except the
+// one socat itself keeps: 0 means the library has the port closed. While it is open, Wine holds
+// the descriptor in its server and caches it in the process, so one open counts more than once.
+int OpenersOfCom(int comPort);
+
+// Line settings of the library's COM port n as Linux sees them (stty -a).
+std::string SttyOfCom(int comPort);
+
+// Whether we run under Wine (registry-writing tests refuse to run anywhere else).
+bool UnderWine();
+
+// Milliseconds since an arbitrary start.
+double NowMs();
