@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs every test: installs what it needs, builds both DLLs and the native checks, brings up the
+# simulated devices and runs ctest for the native checks, then the 64-bit and the 32-bit
+# Windows tests under Wine. On machines that cannot execute 32-bit programs the 32-bit DLL is
+# still checked statically (native checks), and its runtime tests are reported as skipped.
+set -uo pipefail
+. "$(dirname "$0")/lib.sh"
+mkdir -p "$NORVAT_BUILD"
+cd "$NORVAT_ROOT"
+
+norvat_install_packages || exit 1
+for preset in x86 x64 native; do
+    echo "== build $preset"
+    norvat_build "$preset" || exit 1
+done
+
+echo "== simulated devices"
+scripts/testbed.sh up || exit 1
+trap 'scripts/testbed.sh down' EXIT
+
+counts="$NORVAT_BUILD/ctest-counts"
+: >"$counts"
+# Runs one ctest preset and records "preset total failed" (failed is -1 when ctest broke off).
+run_ctest() {
+    local preset=$1 log="$NORVAT_BUILD/ctest-$1.log" total bad
+    echo "== tests: $preset"
+    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|\*\*\*'
+    total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+    bad=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+    if [ -z "$total" ]; then
+        echo "ctest $preset did not finish"
+        echo "$preset 0 -1" >>"$counts"
+    else
+        echo "$preset $total $bad" >>"$counts"
+    fi
+}
+
+run_ctest native
+(norvat_wine_env; run_ctest x64)
+skipped=0
+if norvat_can_run_win32; then
+    (norvat_wine_env; unset WINELOADER; run_ctest x86)
+else
+    # The same sources make the same tests on both targets.
+    skipped=$(awk '$1 == "x64" { print $2 }' "$counts")
+    echo "== tests: x86 runtime SKIPPED (${skipped:-0} tests): $(norvat_win32_skip_reason)"
+    echo "   the 32-bit DLL's exports, imports, calling convention and version were checked statically"
+fi
+
+passed=$(awk '$3 >= 0 { p += $2 - $3 } END { print p + 0 }' "$counts")
+failed=$(awk '{ f += ($3 < 0 ? 1 : $3) } END { print f + 0 }' "$counts")
+echo
+echo "Summary: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,283 @@
+#include "tests/win/usb_sim.h"
+
+#include "tests/win/testbed.h"
+
+#include <vector>
+
+const char kPrintInterfaceClass[] =
+    "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+
+std::string PipeLink(const std::string &vidPid, const std::string &serial)
+{
+    return "\\\\.\\pipe\\USB#" + vidPid + "#" + serial + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+}
+
+namespace {
+
+bool SetValue(const std::string &path, const char *name, DWORD type, const void *data, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool SetText(const std::string &path, const char *name, const std::string &text, bool raw)
+{
+    // Raw: the bytes alone, as a driver may store them, with no terminator.
+    if (raw)
+        return SetValue(path, name, REG_BINARY, text.data(), (DWORD)text.size());
+    return SetValue(path, name, REG_SZ, text.c_str(), (DWORD)text.size() + 1);
+}
+
+} // namespace
+
+bool UsbRegistry::Clear()
+{
+    if (!UnderWine())
+        return false;
+    const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPrintInterfaceClass);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool UsbRegistry::Write(const UsbEntry &entry)
+{
+    if (!UnderWine() || !Remove(entry.subkey))
+        return false;
+    const std::string base = std::string(kPrintInterfaceClass) + "\\" + entry.subkey + "\\#";
+    bool ok = SetText(base, "SymbolicLink", entry.link, entry.rawValues);
+    if (entry.linked >= 0) {
+        const DWORD linked = (DWORD)entry.linked;
+        ok = ok && SetValue(base + "\\Control", "Linked", REG_DWORD, &linked, sizeof linked);
+    } else {
+        HKEY key = nullptr; // the Control key exists, its value does not
+        ok = ok && RegCreateKeyExA(HKEY_LOCAL_MACHINE, (base + "\\Control").c_str(), 0, nullptr, 0,
+                                   KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS;
+        if (key)
+            RegCloseKey(key);
+    }
+    if (entry.hasDescription)
+        ok = ok && SetText(base + "\\Device Parameters", "Port Description", entry.description,
+                           entry.rawValues);
+    return ok;
+}
+
+bool UsbRegistry::Remove(const std::string &subkey)
+{
+    if (!UnderWine())
+        return false;
+    const std::string path = std::string(kPrintInterfaceClass) + "\\" + subkey;
+    const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+    if (status == ERROR_SUCCESS)
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+SimulatedPrinter::SimulatedPrinter(const std::string &link, const std::string &serial)
+    : link_(link), serial_(serial)
+{
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
+    // Serve creates the first pipe instance at once; give it that moment before clients come.
+    for (int i = 0; i < 100 && WaitNamedPipeA(link_.c_str(), 0) == FALSE &&
+                    GetLastError() == ERROR_FILE_NOT_FOUND;
+         i++)
+        Sleep(10);
+}
+
+SimulatedPrinter::~SimulatedPrinter()
+{
+    Vanish();
+    CloseHandle(stop_);
+    DeleteCriticalSection(&lock_);
+}
+
+void SimulatedPrinter::Vanish()
+{
+    if (thread_ == nullptr)
+        return;
+    SetEvent(stop_);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+}
+
+DWORD WINAPI SimulatedPrinter::Serve(void *self)
+{
+    static_cast<SimulatedPrinter *>(self)->ServeClients();
+    return 0;
+}
+
+namespace {
+
+struct ClientJob {
+    SimulatedPrinter *printer;
+    HANDLE pipe;
+};
+
+} // namespace
+
+DWORD WINAPI SimulatedPrinter::ServeClientThread(void *arg)
+{
+    auto *job = static_cast<ClientJob *>(arg);
+    job->printer->ServeOneClient(job->pipe);
+    CloseHandle(job->pipe);
+    delete job;
+    return 0;
+}
+
+// Keeps one instance listening at all times, as a printer's device can be opened again right
+// after it was closed; each client is served on a thread of its own.
+void SimulatedPrinter::ServeClients()
+{
+    std::vector<HANDLE> clients;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE waits[2] = {event, stop_};
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeA(link_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE)
+            break;
+        OVERLAPPED ov = {};
+        ov.hEvent = event;
+        ResetEvent(event);
+        bool connected = ConnectNamedPipe(pipe, &ov) || GetLastError() == ERROR_PIPE_CONNECTED;
+        if (!connected && GetLastError() == ERROR_IO_PENDING) {
+            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            if (woke != WAIT_OBJECT_0)
+                CancelIo(pipe);
+            DWORD ignored = 0;
+            connected = GetOverlappedResult(pipe, &ov, &ignored, TRUE) && woke == WAIT_OBJECT_0;
+        }
+        if (!connected) {
+            CloseHandle(pipe);
+            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0)
+                break;
+            continue;
+        }
+        EnterCriticalSection(&lock_);
+        active_++;
+        connections_++;
+        LeaveCriticalSection(&lock_);
+        clients.push_back(CreateThread(nullptr, 0, ServeClientThread, new ClientJob{this, pipe}, 0,
+                                       nullptr));
+    }
+    for (HANDLE client : clients) {
+        WaitForSingleObject(client, 10000);
+        CloseHandle(client);
+    }
+    CloseHandle(event);
+}
+
+// Serves one client until it closes its end or we are told to stop.
+void SimulatedPrinter::ServeOneClient(HANDLE pipe)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE waits[2] = {event, stop_};
+    std::string line;
+    for (;;) {
+        EnterCriticalSection(&lock_);
+        const bool reading = reading_;
+        LeaveCriticalSection(&lock_);
+        if (!reading) {
+            if (WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0)
+                break;
+            continue;
+        }
+        char buffer[4096];
+        DWORD n = 0;
+        OVERLAPPED ov = {};
+        ov.hEvent = event;
+        ResetEvent(event);
+        if (!ReadFile(pipe, buffer, sizeof buffer, &n, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                break; // the client closed its end
+            // Short waits, so a change to reading_ or a stop is seen promptly.
+            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 50);
+            if (woke != WAIT_OBJECT_0)
+                CancelIo(pipe);
+            const BOOL ok = GetOverlappedResult(pipe, &ov, &n, TRUE);
+            if (woke == WAIT_OBJECT_0 + 1)
+                break;
+            if (!ok && GetLastError() != ERROR_OPERATION_ABORTED)
+                break;
+        }
+        EnterCriticalSection(&lock_);
+        received_.append(buffer, n);
+        LeaveCriticalSection(&lock_);
+        line.append(buffer, n);
+        for (size_t end; (end = line.find("\r\n")) != std::string::npos; line.erase(0, end + 2)) {
+            const std::string answer = serial_ + ":" + line.substr(0, end) + "\r\n";
+            OVERLAPPED wov = {};
+            wov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            DWORD written = 0;
+            if (!WriteFile(pipe, answer.data(), (DWORD)answer.size(), &written, &wov) &&
+                GetLastError() == ERROR_IO_PENDING)
+                GetOverlappedResult(pipe, &wov, &written, TRUE);
+            CloseHandle(wov.hEvent);
+        }
+    }
+    DisconnectNamedPipe(pipe);
+    EnterCriticalSection(&lock_);
+    active_--;
+    LeaveCriticalSection(&lock_);
+    CloseHandle(event);
+}
+
+std::string SimulatedPrinter::Received()
+{
+    EnterCriticalSection(&lock_);
+    std::string copy = received_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+bool SimulatedPrinter::WaitForBytes(size_t count, DWORD ms)
+{
+    const double deadline = NowMs() + ms;
+    while (Received().size() < count) {
+        if (NowMs() > deadline)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+bool SimulatedPrinter::Connected()
+{
+    EnterCriticalSection(&lock_);
+    const bool connected = active_ > 0;
+    LeaveCriticalSection(&lock_);
+    return connected;
+}
+
+int SimulatedPrinter::Connections()
+{
+    EnterCriticalSection(&lock_);
+    const int n = connections_;
+    LeaveCriticalSection(&lock_);
+    return n;
+}
+
+bool SimulatedPrinter::WaitDisconnected(DWORD ms)
+{
+    const double deadline = NowMs() + ms;
+    while (Connected()) {
+        if (NowMs() > deadline)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+void SimulatedPrinter::SetReading(bool reading)
+{
+    EnterCriticalSection(&lock_);
+    reading_ = reading;
+    LeaveCriticalSection(&lock_);
+}
