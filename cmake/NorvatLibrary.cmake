@@ -32,3 +32,20 @@ endif()
 target_link_options(Norvat PRIVATE -nostdlib -Wl,-e,${_norvat_entry} -Wl,--enable-stdcall-fixup
   -Wl,--dynamicbase -Wl,--nxcompat)
 target_link_libraries(Norvat PRIVATE kernel32 advapi32)
+
+# Import libraries, both from the same .def: the linker writes the MinGW one
+# (lib/libNorvat.dll.a) as it links; llvm-dlltool writes an MSVC-style Norvat.lib beside it.
+set_target_properties(Norvat PROPERTIES IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
+find_program(NORVAT_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_norvat_machine i386)
+else()
+  set(_norvat_machine i386:x86-64)
+endif()
+set(NORVAT_MSVC_IMPORT_LIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/Norvat.lib)
+add_custom_command(OUTPUT ${NORVAT_MSVC_IMPORT_LIB}
+  COMMAND ${NORVAT_LLVM_DLLTOOL} -m ${_norvat_machine} -D Norvat.dll
+          -d ${CMAKE_SOURCE_DIR}/interface/norvat.def -l ${NORVAT_MSVC_IMPORT_LIB}
+  DEPENDS ${CMAKE_SOURCE_DIR}/interface/norvat.def
+  COMMENT "MSVC-style import library Norvat.lib")
+add_custom_target(NorvatMsvcImportLib ALL DEPENDS ${NORVAT_MSVC_IMPORT_LIB})

@@ -1,0 +1,209 @@
+// norvat: check a printer from the command line, without writing code. Built on Norvat.dll
+// through its import library and public header only, as any host would use it.
+#include "include/norvat.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: norvat COMMAND [ARGS]\n"
+    "\n"
+    "  version                  print the library's version text\n"
+    "  list                     list the connected USB printers, one \"description#serial\" a line\n"
+    "  send PORT TEXT           send TEXT followed by CR LF\n"
+    "  send --hex PORT HEX      send raw bytes given in hex (\"1B40\", \"1b 40\")\n"
+    "  query [--hex] PORT TEXT  send TEXT with CR LF, then print the answer (as hex with --hex)\n"
+    "  baud PORT RATE           set the line speed of a serial port\n"
+    "\n"
+    "PORT is a serial port name (COM1, COM12), LPT1 or LPT2, a port number 0-9 (0 LPT1,\n"
+    "1-4 COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), or a USB printer's\n"
+    "listing text or serial.\n"
+    "Exit status: 0 on success, 1 when the device did not do it, 2 on bad arguments.\n";
+
+int Usage(const char *problem)
+{
+    if (problem != nullptr)
+        std::fprintf(stderr, "norvat: %s\n\n", problem);
+    std::fputs(kUsage, problem != nullptr ? stderr : stdout);
+    return problem != nullptr ? 2 : 0;
+}
+
+int Fail(const std::string &reason)
+{
+    std::fprintf(stderr, "norvat: %s\n", reason.c_str());
+    return 1;
+}
+
+// Opens PORT the way its form says; the library keeps it open until closeport.
+bool OpenPort(const std::string &port)
+{
+    if (port == "LPT1")
+        return openport("0") == 1;
+    if (port == "LPT2")
+        return openport("5") == 1;
+    if (port.size() == 1 && port[0] >= '0' && port[0] <= '9')
+        return openport(port.c_str()) == 1;
+    // Serial names begin with "CO"; anything else is a USB listing text or serial.
+    return OpenUSB(port.c_str()) == 1;
+}
+
+bool ParseHex(const std::string &text, std::string &bytes)
+{
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == ':' || c == ',' || c == '-')
+            continue;
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            return false;
+        if (high < 0) {
+            high = v;
+        } else {
+            bytes.push_back((char)(high * 16 + v));
+            high = -1;
+        }
+    }
+    return high < 0 && !bytes.empty();
+}
+
+void PrintAnswer(const std::string &answer, bool hex)
+{
+    if (hex) {
+        for (size_t i = 0; i < answer.size(); i++)
+            std::printf("%s%02X", i ? " " : "", (unsigned char)answer[i]);
+        std::printf("\n");
+        return;
+    }
+    for (char c : answer) {
+        const unsigned char u = (unsigned char)c;
+        if (c == '\r')
+            continue; // CR LF ends a line; print it as one
+        if (c == '\n' || c == '\t' || (u >= 0x20 && u < 0x7f))
+            std::putchar(c);
+        else
+            std::printf("\\x%02X", u);
+    }
+    if (answer.empty() || answer.back() != '\n')
+        std::putchar('\n');
+}
+
+// Collects the answer: reads until one quiet read follows some data, or about 3 s pass.
+std::string ReadAnswer()
+{
+    std::string answer;
+    const DWORD start = GetTickCount();
+    char buffer[257];
+    while (GetTickCount() - start < 3000) {
+        const int n = RcvBuf(buffer, 256);
+        if (n > 0)
+            answer.append(buffer, (size_t)n);
+        else if (!answer.empty())
+            break;
+    }
+    return answer;
+}
+
+int Send(int argc, char **argv)
+{
+    const bool hex = argc > 0 && std::strcmp(argv[0], "--hex") == 0;
+    if (argc != (hex ? 3 : 2))
+        return Usage("send needs PORT and TEXT (or --hex PORT HEX)");
+    const std::string port = argv[hex ? 1 : 0], payload = argv[hex ? 2 : 1];
+    std::string bytes;
+    if (hex && !ParseHex(payload, bytes))
+        return Usage("HEX must be pairs of hex digits");
+    if (!OpenPort(port))
+        return Fail("cannot open " + port);
+    const bool sent = hex ? sendbuf(bytes.data(), (int)bytes.size()) == (int)bytes.size()
+                          : sendcommand(payload.c_str()) == 1;
+    closeport();
+    if (!sent)
+        return Fail("the device did not take all bytes on " + port);
+    std::printf("sent %u bytes to %s\n", (unsigned)(hex ? bytes.size() : payload.size() + 2),
+                port.c_str());
+    return 0;
+}
+
+int Query(int argc, char **argv)
+{
+    const bool hex = argc > 0 && std::strcmp(argv[0], "--hex") == 0;
+    if (argc != (hex ? 3 : 2))
+        return Usage("query needs PORT and TEXT");
+    const std::string port = argv[hex ? 1 : 0];
+    if (!OpenPort(port))
+        return Fail("cannot open " + port);
+    if (sendcommand(argv[hex ? 2 : 1]) != 1) {
+        closeport();
+        return Fail("the device did not take the command on " + port);
+    }
+    const std::string answer = ReadAnswer();
+    closeport();
+    if (answer.empty())
+        return Fail("no answer from " + port);
+    PrintAnswer(answer, hex);
+    return 0;
+}
+
+int Baud(int argc, char **argv)
+{
+    if (argc != 2)
+        return Usage("baud needs PORT and RATE");
+    char *end = nullptr;
+    const long rate = std::strtol(argv[1], &end, 10);
+    if (*argv[1] == '\0' || *end != '\0' || rate <= 0 || rate > 4000000)
+        return Usage("RATE must be a positive number of bits per second");
+    if (!OpenPort(argv[0]))
+        return Fail(std::string("cannot open ") + argv[0]);
+    const bool set = setbaudrate((int)rate) != 0;
+    closeport();
+    return set ? 0 : Fail(std::string("cannot set ") + argv[1] + " bit/s on " + argv[0]);
+}
+
+int List()
+{
+    char text[NORVAT_LISTING_BUFFER_SIZE];
+    for (int found = FindFirstUSB(text); found == 1; found = FindNextUSB(text))
+        std::printf("%s\n", text);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return Usage("no command given");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help")
+        return Usage(nullptr);
+    if (command == "version") {
+        if (argc != 2)
+            return Usage("version takes no arguments");
+        char version[NORVAT_VERSION_BUFFER_SIZE];
+        GetDllVersion(version);
+        std::printf("%s\n", version);
+        return 0;
+    }
+    if (command == "list")
+        return argc == 2 ? List() : Usage("list takes no arguments");
+    if (command == "send")
+        return Send(argc - 2, argv + 2);
+    if (command == "query")
+        return Query(argc - 2, argv + 2);
+    if (command == "baud")
+        return Baud(argc - 2, argv + 2);
+    return Usage(("unknown command: " + command).c_str());
+}
