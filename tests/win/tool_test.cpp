@@ -1,0 +1,258 @@
+// The norvat tool, run as a technician would, against the simulated devices.
+#include "tests/win/testbed.h"
+#include "tests/win/usb_sim.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    DWORD status = 99;
+    std::string out, err;
+};
+
+std::string ReadAll(HANDLE pipe)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    return text;
+}
+
+struct Reader {
+    HANDLE pipe;
+    std::string text;
+};
+
+DWORD WINAPI ReadInto(void *arg)
+{
+    auto *reader = static_cast<Reader *>(arg);
+    reader->text = ReadAll(reader->pipe);
+    return 0;
+}
+
+// Runs norvat.exe (beside this test) with the given command line tail.
+ToolRun Tool(const std::string &arguments)
+{
+    ToolRun run;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    CreatePipe(&outRead, &outWrite, &inherit, 0);
+    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = outWrite;
+    si.hStdError = errWrite;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string line = "norvat.exe " + arguments;
+    PROCESS_INFORMATION pi = {};
+    const BOOL started =
+        CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (started) {
+        Reader out{outRead, ""}, err{errRead, ""};
+        HANDLE readers[2] = {CreateThread(nullptr, 0, ReadInto, &out, 0, nullptr),
+                             CreateThread(nullptr, 0, ReadInto, &err, 0, nullptr)};
+        WaitForSingleObject(pi.hProcess, 60000);
+        GetExitCodeProcess(pi.hProcess, &run.status);
+        WaitForMultipleObjects(2, readers, TRUE, 10000);
+        CloseHandle(readers[0]);
+        CloseHandle(readers[1]);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        run.out = out.text;
+        run.err = err.text;
+    }
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return run;
+}
+
+// Windows' C runtime writes text-mode output with CR LF; compare lines without the CR.
+std::string Lines(std::string text)
+{
+    std::string plain;
+    for (char c : text)
+        if (c != '\r')
+            plain += c;
+    return plain;
+}
+
+// One line on stderr that begins "norvat: ".
+bool OneLineReason(const std::string &err)
+{
+    const std::string plain = Lines(err);
+    return plain.rfind("norvat: ", 0) == 0 && plain.find('\n') == plain.size() - 1;
+}
+
+TEST(Tool, HelpAndBadArgumentsShowTheUsage)
+{
+    const ToolRun help = Tool("--help");
+    EXPECT_EQ(help.status, 0u);
+    EXPECT_EQ(Lines(help.out).rfind("usage: norvat", 0), 0u);
+
+    for (const char *bad : {"", "frobnicate", "send", "send 1", "send --hex 1 XYZ",
+                            "send --hex 1 ABC", "query 1", "baud 1 fast", "baud 1 -5",
+                            "version extra", "list extra"}) {
+        const ToolRun run = Tool(bad);
+        EXPECT_EQ(run.status, 2u) << bad;
+        EXPECT_EQ(Lines(run.err).rfind("norvat: ", 0), 0u) << bad;
+        EXPECT_NE(run.err.find("usage: norvat"), std::string::npos) << bad;
+    }
+}
+
+TEST(Tool, VersionPrintsTheLibrarysText)
+{
+    const ToolRun run = Tool("version");
+    EXPECT_EQ(run.status, 0u);
+    EXPECT_EQ(Lines(run.out), "Ver1.2 2011/8/1\n");
+}
+
+TEST(Tool, SendPutsTheExactBytesOnTheWire)
+{
+    DeviceEnd device(DeviceEndOf(2));
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(50);
+    struct {
+        std::string arguments;
+        std::string wire;
+    } cases[] = {
+        {"send COM2 AB", "AB\r\n"},
+        {"send 2 \"two words\"", "two words\r\n"},
+        {"send --hex COM2 \"1B 40 00 ff\"", std::string("\x1b\x40\x00\xff", 4)},
+        {"send --hex 2 0d0A", "\r\n"},
+    };
+    for (const auto &c : cases) {
+        const ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(run.status, 0u) << c.arguments << ": " << run.err;
+        EXPECT_EQ(device.Read(c.wire.size() + 1, 1000), c.wire) << c.arguments;
+    }
+}
+
+TEST(Tool, FailuresExitWithOneLineReason)
+{
+    struct {
+        const char *arguments;
+        const char *reason;
+    } cases[] = {
+        {"send COM55 X", "cannot open COM55"},
+        {"query 4 \"~HS\"", "no answer from 4"},
+        {"baud LPT1 9600", "cannot set 9600"},
+        {"query NOSUCHSERIAL X", "cannot open NOSUCHSERIAL"},
+    };
+    for (const auto &c : cases) {
+        const ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(run.status, 1u) << c.arguments;
+        EXPECT_TRUE(OneLineReason(run.err)) << c.arguments << ": " << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.arguments << ": " << run.err;
+    }
+}
+
+TEST(Tool, BaudSetsTheLineSpeed)
+{
+    const ToolRun run = Tool("baud COM8 38400");
+    EXPECT_EQ(run.status, 0u) << run.err;
+    EXPECT_NE(SttyOfCom(8).find("speed 38400 baud"), std::string::npos);
+}
+
+struct Answerer {
+    DeviceEnd *device;
+    std::string answer;
+};
+
+DWORD WINAPI AnswerOneLine(void *arg)
+{
+    auto *job = static_cast<Answerer *>(arg);
+    std::string line = job->device->Read(5, 10000); // "~HS" CR LF
+    if (line == "~HS\r\n")
+        job->device->Write(job->answer);
+    return 0;
+}
+
+TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
+{
+    DeviceEnd device(DeviceEndOf(9));
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(50);
+    struct {
+        const char *arguments;
+        std::string answer;
+        std::string printed;
+    } cases[] = {
+        {"query COM9 ~HS", "READY\r\n", "READY\n"},
+        {"query 9 ~HS", std::string("A\x01", 2), "A\\x01\n"},
+        {"query --hex COM9 ~HS", "OK\r\n", "4F 4B 0D 0A\n"},
+    };
+    for (const auto &c : cases) {
+        Answerer job{&device, c.answer};
+        HANDLE thread = CreateThread(nullptr, 0, AnswerOneLine, &job, 0, nullptr);
+        const ToolRun run = Tool(c.arguments);
+        WaitForSingleObject(thread, 15000);
+        CloseHandle(thread);
+        EXPECT_EQ(run.status, 0u) << c.arguments << ": " << run.err;
+        EXPECT_EQ(Lines(run.out), c.printed) << c.arguments;
+    }
+}
+
+class ToolUsb : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(UnderWine()) << "refusing to write the registry outside Wine";
+        ASSERT_TRUE(UsbRegistry::Clear());
+        for (const auto &p : {std::make_pair("LBL0042", "Label printer"),
+                              std::make_pair("RCP7731", "Receipt printer")}) {
+            UsbEntry entry;
+            entry.subkey = std::string("t") + p.first;
+            entry.link = PipeLink("VID_03F0&PID_1950", p.first);
+            entry.description = p.second;
+            ASSERT_TRUE(UsbRegistry::Write(entry));
+            printers.push_back(std::make_unique<SimulatedPrinter>(entry.link, p.first));
+        }
+    }
+    void TearDown() override
+    {
+        printers.clear();
+        UsbRegistry::Clear();
+    }
+    std::vector<std::unique_ptr<SimulatedPrinter>> printers;
+};
+
+TEST_F(ToolUsb, ListThenQueryAPrinterByItsListingText)
+{
+    const ToolRun list = Tool("list");
+    EXPECT_EQ(list.status, 0u);
+    ASSERT_EQ(Lines(list.out), "Label printer#LBL0042\nReceipt printer#RCP7731\n");
+
+    const ToolRun query = Tool("query \"Receipt printer#RCP7731\" ~HS");
+    EXPECT_EQ(query.status, 0u) << query.err;
+    EXPECT_EQ(Lines(query.out), "RCP7731:~HS\n");
+    EXPECT_EQ(printers[1]->Received(), "~HS\r\n");
+    EXPECT_EQ(printers[0]->Received(), "");
+
+    const ToolRun bySerial = Tool("send --hex LBL0042 1B40");
+    EXPECT_EQ(bySerial.status, 0u) << bySerial.err;
+    EXPECT_TRUE(printers[0]->WaitForBytes(2, 2000));
+    EXPECT_EQ(printers[0]->Received(), "\x1b\x40");
+
+    const ToolRun first = Tool("query 6 ~HS");
+    EXPECT_EQ(Lines(first.out), "LBL0042:~HS\n");
+}
+
+TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
+{
+    printers.clear();
+    ASSERT_TRUE(UsbRegistry::Clear());
+    const ToolRun list = Tool("list");
+    EXPECT_EQ(list.status, 0u);
+    EXPECT_EQ(list.out, "");
+}
+
+} // namespace
