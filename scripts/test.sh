@@ -14,6 +14,9 @@ for preset in x86 x64 native; do
     norvat_build "$preset" || exit 1
 done
 
+echo "== release folder"
+scripts/release.sh --no-build || exit 1
+
 echo "== simulated devices"
 scripts/testbed.sh up || exit 1
 trap 'scripts/testbed.sh down' EXIT

@@ -25,7 +25,7 @@ struct Target {
     const char *name, *path;
     uint16_t machine; // IMAGE_FILE_MACHINE_I386 / _AMD64
 };
-void PrintTo(const Target &target, std::ostream *os) { *os << target.path; }
+void PrintTo(const Target &target, std::ostream *os) { *os << target.name; }
 const Target kX86{"x86", NORVAT_DLL_X86, 0x014C};
 const Target kX64{"x64", NORVAT_DLL_X64, 0x8664};
 
@@ -36,13 +36,15 @@ std::vector<std::string> Sorted(std::vector<std::string> names)
 }
 
 // A missing or malformed DLL fails the test with the reader's message.
-std::unique_ptr<PeImage> Load(const Target &target)
+::testing::AssertionResult Load(const Target &target, std::unique_ptr<PeImage> *image)
 {
     try {
-        return std::make_unique<PeImage>(target.path);
+        *image = std::make_unique<PeImage>(target.path);
+        return ::testing::AssertionSuccess();
     } catch (const PeError &e) {
-        ADD_FAILURE() << target.name << " DLL: " << e.what();
-        return nullptr;
+        return ::testing::AssertionFailure() << target.name << " DLL: " << e.what()
+                                             << " (build both first: source scripts/lib.sh && "
+                                                "norvat_build x86 && norvat_build x64)";
     }
 }
 
@@ -50,8 +52,7 @@ class DllShape : public ::testing::TestWithParam<Target> {
 protected:
     void SetUp() override
     {
-        image = Load(GetParam());
-        ASSERT_NE(image, nullptr);
+        ASSERT_TRUE(Load(GetParam(), &image));
     }
     std::unique_ptr<PeImage> image;
 };
@@ -152,7 +153,7 @@ std::vector<Instruction> Disassemble(const std::string &path, uint64_t from, uin
             continue;
         Instruction i{std::stoull(address, nullptr, 16), "", ""};
         // Prefixes such as repz/bnd do not change what the instruction does to the stack.
-        while (in >> word && (word == "repz" || word == "rep" || word == "bnd" || word == "notrack"))
+        while (in >> word && (word == "repz" || word == "rep" || word == "bnd"))
             ;
         i.mnemonic = word;
         std::getline(in >> std::ws, i.operands);
@@ -169,6 +170,13 @@ std::string Hex(uint64_t n)
     return s.str();
 }
 
+// "jmp 62fc2d00 <...>", "jne ...": a jump to a fixed address (not "jmp *table(,%eax,4)").
+bool IsDirectJump(const Instruction &i)
+{
+    return !i.mnemonic.empty() && i.mnemonic[0] == 'j' && !i.operands.empty() &&
+           std::isxdigit(static_cast<unsigned char>(i.operands[0]));
+}
+
 struct Returns {
     int plain = 0;
     std::vector<std::string> popping; // "0x...: ret $0x4"
@@ -178,13 +186,13 @@ class X86Code {
 public:
     explicit X86Code(const PeImage &image) : image_(image)
     {
-        starts_ = image.FunctionSymbols();
+        starts_ = image.CodeSymbols();
         for (const PeExport &e : image.Exports())
             starts_.push_back(e.rva);
         starts_.push_back(image.EntryPoint());
         std::sort(starts_.begin(), starts_.end());
     }
-    bool KnowsFunctionEnds() const { return !image_.FunctionSymbols().empty(); }
+    bool KnowsFunctionEnds() const { return !image_.CodeSymbols().empty(); }
 
     // Walks the function at rva up to the next function start, and every function it
     // tail-jumps into (OpenUSB returns only through those), collecting their returns.
@@ -203,7 +211,7 @@ public:
                     out.plain++;
                 else
                     out.popping.push_back(Hex(i.address) + ": ret " + i.operands);
-            } else if (i.mnemonic[0] == 'j' && !i.operands.empty() && std::isxdigit(i.operands[0])) {
+            } else if (IsDirectJump(i)) {
                 const uint64_t target = std::stoull(i.operands, nullptr, 16);
                 if (target < base + rva || target >= base + end)
                     Walk(path, uint32_t(target - base), seen, out);
@@ -220,8 +228,9 @@ private:
 // them a second time in every host that declares the functions cdecl.
 TEST(X86Exports, PlainFunctionsAreCdecl)
 {
-    const std::unique_ptr<PeImage> image = Load(kX86);
-    ASSERT_NE(image, nullptr);
+    std::unique_ptr<PeImage> image;
+    ASSERT_TRUE(Load(kX86, &image));
+    ASSERT_EQ(image->Machine(), kX86.machine) << "not an i386 image: cannot disassemble it";
     const X86Code code(*image);
     ASSERT_TRUE(code.KnowsFunctionEnds()) << "no COFF symbol table: function ends unknown";
     std::map<std::string, uint32_t> rva;

@@ -51,7 +51,8 @@ void CheckFilters(const std::string &link)
     const bool open = Has(link, "_195") || Has(link, "_067");
     REQUIRE((PassesOpenFilter(copy.get()) != 0) == open);
     REQUIRE((PassesFirstListingFilter(copy.get()) != 0) == open);
-    REQUIRE((PassesNextListingFilter(copy.get()) != 0) == (Has(link, "_195") || Has(link, "VID_03F0")));
+    const bool next = Has(link, "_195") || Has(link, "VID_03F0");
+    REQUIRE((PassesNextListingFilter(copy.get()) != 0) == next);
 }
 
 // Parses link and checks the serial and the one byte ParseLinkSerial may write into the link.

@@ -3,10 +3,18 @@
 #include "tests/native/pe_image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
 namespace {
+
+std::string Hex(uint32_t n)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", unsigned(n));
+    return text;
+}
 
 size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
 
@@ -60,7 +68,7 @@ PeImage::PeImage(const std::string &path) : path_(path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw PeError("cannot open " + path + " (build it first: norvat_build x86/x64)");
+        throw PeError("cannot open " + path);
     file_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (U16(0) != 0x5A4D)
         throw PeError(path + ": no MZ header");
@@ -130,7 +138,7 @@ size_t PeImage::Offset(uint32_t rva) const
         return rva;
     const PeSection *s = SectionAt(rva);
     if (!s || rva - s->rva >= s->rawSize || size_t(s->rawOffset) + (rva - s->rva) >= file_.size())
-        throw PeError(path_ + ": RVA " + std::to_string(rva) + " is not in the file");
+        throw PeError(path_ + ": RVA " + Hex(rva) + " is not in the file");
     return s->rawOffset + (rva - s->rva);
 }
 
@@ -178,15 +186,16 @@ std::vector<PeExport> PeImage::Exports() const
     return exports;
 }
 
-std::vector<uint32_t> PeImage::FunctionSymbols() const
+std::vector<uint32_t> PeImage::CodeSymbols() const
 {
-    // 18-byte records: name, value (offset in its section), section number (1-based), type
-    // (0x20 = function), storage class, count of auxiliary records that follow.
+    // 18-byte records: name, value (offset in its section), section number (1-based), type,
+    // storage class, count of auxiliary records that follow.
     std::vector<uint32_t> rvas;
     for (size_t i = 0; symbols_ != 0 && i < symbolCount_; i++) {
         const size_t at = symbols_ + 18 * i;
         const int section = int16_t(U16(at + 12));
-        if (U16(at + 14) == 0x20 && section >= 1 && size_t(section) <= sections_.size())
+        if (section >= 1 && size_t(section) <= sections_.size() &&
+            sections_[section - 1].Executable())
             rvas.push_back(sections_[section - 1].rva + U32(at + 8));
         i += U16(at + 16) >> 8;
     }

@@ -1,5 +1,5 @@
 // A small reader for PE files (32- and 64-bit), enough to check a built DLL's shape without
-// Windows: headers, sections, imports, exports, COFF function symbols and resources. Offsets
+// Windows: headers, sections, imports, exports, COFF symbols and resources. Offsets
 // come from the file, so every read is bounds-checked; a malformed file throws PeError.
 #pragma once
 
@@ -42,8 +42,9 @@ public:
     std::vector<std::string> ImportedDlls() const;
     // Named exports with their RVAs.
     std::vector<PeExport> Exports() const;
-    // RVAs of the function symbols in the COFF symbol table (empty when it was stripped).
-    std::vector<uint32_t> FunctionSymbols() const;
+    // RVAs of the COFF symbols in executable sections: functions and the data the linker
+    // puts among them (empty when the symbol table was stripped).
+    std::vector<uint32_t> CodeSymbols() const;
     // The data of the first resource of the given numeric type (any name, any language).
     std::vector<uint8_t> Resource(uint32_t type) const;
 

@@ -233,4 +233,22 @@ TEST_F(ParallelIo, DeviceThatStopsTakingBytesMidCommandGetsNoCrLf)
     EXPECT_EQ(fifo.Read(3, 1000), "Z\r\n");
 }
 
+TEST_F(ParallelIo, StalledWriteReportsExactlyTheBytesThatWentOut)
+{
+    // Room for 8 KiB only: a 20000-byte write moves 8192 bytes and then stalls.
+    const size_t capacity = 65536, room = 8192;
+    ASSERT_TRUE(fifo.Write(std::string(capacity - room, '.')));
+    const std::string block(20000, 'b');
+
+    const double start = NowMs();
+    const int written = lib.sendbuf(block.data(), (int)block.size());
+    EXPECT_GT(NowMs() - start, 18000);
+    EXPECT_EQ(written, (int)room) << "a host would resend bytes that already went out";
+
+    const std::string wire = fifo.Drain(500);
+    EXPECT_EQ(wire.size(), capacity - room + (size_t)written);
+    Sleep(300);
+    EXPECT_EQ(fifo.Drain(200), "") << "the cancelled rest arrived after all";
+}
+
 } // namespace

@@ -181,20 +181,22 @@ void SimulatedPrinter::ServeOneClient(HANDLE pipe)
     HANDLE waits[2] = {event, stop_};
     std::string line;
     for (;;) {
+        char buffer[4096];
         EnterCriticalSection(&lock_);
-        const bool reading = reading_;
+        const size_t allowed = received_.size() < readLimit_ ? readLimit_ - received_.size() : 0;
+        const bool reading = reading_ && allowed > 0;
         LeaveCriticalSection(&lock_);
         if (!reading) {
             if (WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0)
                 break;
             continue;
         }
-        char buffer[4096];
         DWORD n = 0;
         OVERLAPPED ov = {};
         ov.hEvent = event;
         ResetEvent(event);
-        if (!ReadFile(pipe, buffer, sizeof buffer, &n, &ov)) {
+        const DWORD want = (DWORD)(allowed < sizeof buffer ? allowed : sizeof buffer);
+        if (!ReadFile(pipe, buffer, want, &n, &ov)) {
             if (GetLastError() != ERROR_IO_PENDING)
                 break; // the client closed its end
             // Short waits, so a change to reading_ or a stop is seen promptly.
@@ -279,5 +281,13 @@ void SimulatedPrinter::SetReading(bool reading)
 {
     EnterCriticalSection(&lock_);
     reading_ = reading;
+    readLimit_ = (size_t)-1;
+    LeaveCriticalSection(&lock_);
+}
+
+void SimulatedPrinter::StallAfter(size_t total)
+{
+    EnterCriticalSection(&lock_);
+    readLimit_ = total;
     LeaveCriticalSection(&lock_);
 }

@@ -47,6 +47,7 @@ public:
     // Waits until no client holds the pipe (the library closed its handle).
     bool WaitDisconnected(DWORD ms);
     void SetReading(bool reading); // false: the client's writes pile up and stall
+    void StallAfter(size_t total); // take bytes until `total` arrived in all, then stall
     void Vanish();                 // closes the server end for good
 
 private:
@@ -60,5 +61,6 @@ private:
     HANDLE stop_ = nullptr, thread_ = nullptr;
     std::string received_;
     bool reading_ = true;
+    size_t readLimit_ = (size_t)-1;
     int active_ = 0, connections_ = 0;
 };
