@@ -48,7 +48,10 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  * @param spec a name starting with "CO" (e.g. "COM12", at most 15 characters) opens that serial
  *        port as openport does; any other text is a listing text "description#serial" as
  *        returned by FindFirstUSB/FindNextUSB, or a bare serial, and opens the connected USB
- *        printer with that serial.
+ *        printer with that serial. The serial is what follows the first '#' within the first
+ *        42 characters, so a listing text opens its printer only when the description has at
+ *        most 41 characters, holds no '#' and does not begin with "CO"; a bare serial always
+ *        works. Serials are compared over their first 19 characters, case-sensitively.
  * @returns 1 when opened; 0 otherwise (a name over 15 characters is refused). After a failed
  *          open that reached a device no port is open; when no printer matched, an open port
  *          stays open.
