@@ -27,7 +27,7 @@ start_wineserver() {
 init_prefix() {
     [ -f "$WINEPREFIX/.norvat-ready" ] && return 0
     if norvat_can_run_win32; then
-        (unset WINELOADER; wine wineboot.exe -i) >"$NORVAT_TESTBED/wineboot.log" 2>&1
+        (unset WINELOADER; /usr/lib/wine/wine wineboot.exe -i) >"$NORVAT_TESTBED/wineboot.log" 2>&1
     else
         /usr/lib/wine/wine64 wineboot.exe -i >"$NORVAT_TESTBED/wineboot.log" 2>&1
     fi
