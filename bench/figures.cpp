@@ -1,0 +1,243 @@
+#include "bench/figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+Spread Summarize(std::vector<double> samples)
+{
+    Spread s;
+    if (samples.empty())
+        return s;
+    std::sort(samples.begin(), samples.end());
+    const size_t n = samples.size();
+    s.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    s.best = samples.front();
+    s.worst = samples.back();
+    return s;
+}
+
+namespace {
+
+double Ratio(double a, double b)
+{
+    return b > 0 ? a / b : 0;
+}
+
+const ListingFigures *ListingOf(const Figures &f, int entries)
+{
+    for (const auto &l : f.listing)
+        if (l.entries == entries && l.listed == entries)
+            return &l;
+    return nullptr;
+}
+
+double PerEntryUs(const ListingFigures &l, bool library)
+{
+    return 1000.0 * (library ? l.libraryMs : l.rawMs) / l.entries;
+}
+
+// Per-entry library cost at 1000 entries over that at 10; 0 when either did not run.
+double Flatness(const Figures &f, bool library)
+{
+    const ListingFigures *small = ListingOf(f, 10), *large = ListingOf(f, 1000);
+    if (small == nullptr || large == nullptr)
+        return 0;
+    return Ratio(PerEntryUs(*large, library), PerEntryUs(*small, library));
+}
+
+const char *Verdict(bool met)
+{
+    return met ? "yes" : "NO";
+}
+
+// name, library, raw, ratio, target, verdict; an empty cell prints blank.
+void Row(const std::string &name, double library, double raw, double ratio, const char *target,
+         const char *met, const char *format = "%10.2f")
+{
+    std::printf("  %-40s", name.c_str());
+    for (double v : {library, raw, ratio}) {
+        if (std::isnan(v))
+            std::printf("%10s", "");
+        else
+            std::printf(format, v);
+    }
+    std::printf("  %-9s %s\n", target, met);
+}
+
+const double kNone = NAN;
+
+std::string Quote(const std::string &text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if ((unsigned char)c < 0x20)
+            continue;
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string Number(double v)
+{
+    if (std::isnan(v) || std::isinf(v))
+        return "null";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
+}
+
+std::string SpreadJson(const Spread &s)
+{
+    return "{\"median_ms\": " + Number(s.median) + ", \"worst_ms\": " + Number(s.worst) +
+           ", \"best_ms\": " + Number(s.best) + "}";
+}
+
+} // namespace
+
+void PrintTable(const Figures &f)
+{
+    std::printf("\nNorvat.dll bench, %s%s%s\n", f.arch.c_str(),
+                f.wine.empty() ? "" : " under Wine ", f.wine.c_str());
+    std::printf("  %-40s%10s%10s%10s  %-9s %s\n", "measure", "library", "raw", "ratio", "target",
+                "met");
+    std::printf("  %s\n", std::string(92, '-').c_str());
+    if (!f.usbSkipped.empty()) {
+        std::printf("  pipe printer and listing figures skipped: %s\n", f.usbSkipped.c_str());
+    } else {
+        const SendbufFigures &s = f.sendbuf;
+        Row("sendbuf 1 MiB, MiB/s (median of " + std::to_string(s.runs) + ")", s.libraryMiBs,
+            s.rawMiBs, s.ratio, ">= 0.90", Verdict(s.ratio >= kSendbufRatioTarget && s.allArrived));
+
+        const SendcommandFigures &c = f.sendcommand;
+        Row("sendcommand " + std::to_string(c.textLength) + " chars, us per byte",
+            c.libraryUsPerByte, c.rawUsPerByte, Ratio(c.libraryUsPerByte, c.rawUsPerByte), "-",
+            c.allArrived ? "" : "bytes lost");
+        Row("  raw + named event per write, us/byte", kNone, c.rawNamedEventUsPerByte,
+            Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte), "-", "");
+
+        const ReadFigures &r = f.read;
+        const bool readsRight = r.wrongLibrary == 0;
+        Row("RcvBuf, answer waiting: median ms", r.libraryWaiting.median, r.rawWaiting.median,
+            kNone, "<= 1 ms",
+            Verdict(r.libraryWaiting.median <= kWaitingReadTargetMs && readsRight), "%10.3f");
+        Row("                        worst ms", r.libraryWaiting.worst, r.rawWaiting.worst, kNone,
+            "", "", "%10.3f");
+        Row("RcvBuf, answer after 5 ms: median ms", r.libraryLate.median, r.rawLate.median, kNone,
+            "<= 20 ms", Verdict(r.libraryLate.median <= kLateReadTargetMs && readsRight), "%10.3f");
+        Row("                           worst ms", r.libraryLate.worst, r.rawLate.worst, kNone, "",
+            "", "%10.3f");
+        std::printf("  (%d calls each; the late answer went in %.2f ms after the call, median; "
+                    "wrong answers: library %d, raw %d)\n",
+                    r.calls, r.answerWrittenAt.median, r.wrongLibrary, r.wrongRaw);
+
+        for (const ListingFigures &l : f.listing) {
+            const std::string n = std::to_string(l.entries);
+            Row("listing " + n + (l.entries == 1 ? " entry" : " entries") + ": total ms",
+                l.libraryMs, l.rawMs, l.ratio, "-",
+                l.listed == l.entries && l.rawRead == l.entries ? "" : "WRONG COUNT", "%10.3f");
+            Row("                   us per entry", PerEntryUs(l, true), PerEntryUs(l, false), kNone,
+                "", "");
+        }
+        const double flat = Flatness(f, true);
+        Row("per-entry cost, 1000 vs 10 entries", flat, Flatness(f, false), kNone, "<= 1.5x",
+            Verdict(flat > 0 && flat <= kListingFlatnessTarget));
+    }
+    for (const DllFigures &d : f.dlls) {
+        if (d.bytes < 0)
+            std::printf("  %-40s%10s  (%s)\n", "Norvat.dll size", "missing", d.path.c_str());
+        else
+            std::printf("  %-40s%10lld  bytes (%s)\n", ("Norvat.dll size, " + d.machine).c_str(),
+                        d.bytes, d.path.c_str());
+    }
+    std::printf("  ratio: library over raw (throughput for sendbuf, time or cost elsewhere), the\n"
+                "  median of interleaved pairs for sendbuf and the listing; \"met\" compares the\n"
+                "  library with its target.\n");
+    if (!f.failure.empty())
+        std::printf("  FAILED: %s\n", f.failure.c_str());
+    std::fflush(stdout);
+}
+
+bool WriteJson(const Figures &f, const std::string &path)
+{
+    std::string j = "{\n";
+    j += "  \"arch\": " + Quote(f.arch) + ",\n";
+    j += "  \"wine\": " + Quote(f.wine) + ",\n";
+    j += "  \"failure\": " + (f.failure.empty() ? std::string("null") : Quote(f.failure)) + ",\n";
+    if (!f.usbSkipped.empty()) {
+        j += "  \"skipped\": " + Quote(f.usbSkipped) + ",\n";
+    } else {
+        const SendbufFigures &s = f.sendbuf;
+        const double sendRatio = s.ratio;
+        j += "  \"sendbuf\": {\"bytes\": " + std::to_string(s.bytes) +
+             ", \"runs\": " + std::to_string(s.runs) +
+             ", \"library_mib_s\": " + Number(s.libraryMiBs) +
+             ", \"raw_mib_s\": " + Number(s.rawMiBs) + ", \"ratio\": " + Number(sendRatio) +
+             ", \"target_ratio\": " + Number(kSendbufRatioTarget) +
+             ", \"all_arrived\": " + (s.allArrived ? "true" : "false") +
+             ", \"met\": " + (sendRatio >= kSendbufRatioTarget && s.allArrived ? "true" : "false") +
+             "},\n";
+
+        const SendcommandFigures &c = f.sendcommand;
+        j += "  \"sendcommand\": {\"text_length\": " + std::to_string(c.textLength) +
+             ", \"bytes_per_command\": " + std::to_string(c.bytesPerCommand) +
+             ", \"commands\": " + std::to_string(c.commands) +
+             ", \"library_us_per_byte\": " + Number(c.libraryUsPerByte) +
+             ", \"raw_us_per_byte\": " + Number(c.rawUsPerByte) +
+             ", \"raw_named_event_us_per_byte\": " + Number(c.rawNamedEventUsPerByte) +
+             ", \"ratio\": " + Number(Ratio(c.libraryUsPerByte, c.rawUsPerByte)) +
+             ", \"all_arrived\": " + (c.allArrived ? "true" : "false") + "},\n";
+
+        const ReadFigures &r = f.read;
+        j += "  \"rcvbuf\": {\"calls\": " + std::to_string(r.calls) +
+             ", \"answer_delay_ms\": " + Number(r.answerDelayMs) +
+             ", \"wrong_library\": " + std::to_string(r.wrongLibrary) +
+             ", \"wrong_raw\": " + std::to_string(r.wrongRaw) +
+             ",\n    \"waiting\": {\"library\": " + SpreadJson(r.libraryWaiting) +
+             ", \"raw\": " + SpreadJson(r.rawWaiting) +
+             ", \"target_median_ms\": " + Number(kWaitingReadTargetMs) + ", \"met\": " +
+             (r.libraryWaiting.median <= kWaitingReadTargetMs && r.wrongLibrary == 0 ? "true"
+                                                                                     : "false") +
+             "},\n    \"late\": {\"library\": " + SpreadJson(r.libraryLate) +
+             ", \"raw\": " + SpreadJson(r.rawLate) +
+             ", \"answer_written_at\": " + SpreadJson(r.answerWrittenAt) +
+             ", \"target_median_ms\": " + Number(kLateReadTargetMs) + ", \"met\": " +
+             (r.libraryLate.median <= kLateReadTargetMs && r.wrongLibrary == 0 ? "true" : "false") +
+             "}},\n";
+
+        j += "  \"listing\": {\"sizes\": [";
+        for (size_t i = 0; i < f.listing.size(); i++) {
+            const ListingFigures &l = f.listing[i];
+            j += std::string(i ? "," : "") + "\n    {\"entries\": " + std::to_string(l.entries) +
+                 ", \"repeats\": " + std::to_string(l.repeats) +
+                 ", \"listed\": " + std::to_string(l.listed) +
+                 ", \"raw_read\": " + std::to_string(l.rawRead) +
+                 ", \"library_ms\": " + Number(l.libraryMs) + ", \"raw_ms\": " + Number(l.rawMs) +
+                 ", \"library_us_per_entry\": " + Number(PerEntryUs(l, true)) +
+                 ", \"raw_us_per_entry\": " + Number(PerEntryUs(l, false)) +
+                 ", \"ratio\": " + Number(l.ratio) + "}";
+        }
+        const double flat = Flatness(f, true);
+        j += "],\n    \"library_per_entry_1000_vs_10\": " + Number(flat) +
+             ", \"raw_per_entry_1000_vs_10\": " + Number(Flatness(f, false)) +
+             ", \"target\": " + Number(kListingFlatnessTarget) +
+             ", \"met\": " + (flat > 0 && flat <= kListingFlatnessTarget ? "true" : "false") +
+             "},\n";
+    }
+    j += "  \"dll_sizes\": [";
+    for (size_t i = 0; i < f.dlls.size(); i++) {
+        const DllFigures &d = f.dlls[i];
+        j += std::string(i ? ", " : "") + "{\"path\": " + Quote(d.path) +
+             ", \"machine\": " + Quote(d.machine) +
+             ", \"bytes\": " + (d.bytes < 0 ? std::string("null") : std::to_string(d.bytes)) + "}";
+    }
+    j += "]\n}\n";
+
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool ok = std::fwrite(j.data(), 1, j.size(), file) == j.size();
+    return std::fclose(file) == 0 && ok;
+}
