@@ -77,6 +77,13 @@ up() {
 
 down() {
     local f
+    # Ends the Windows processes of this prefix (services, device hosts, tests) together with its
+    # server; killing the server alone would leave them behind.
+    if alive "$PIDS/wineserver"; then
+        norvat_wine_env
+        /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+        for _ in $(seq 50); do alive "$PIDS/wineserver" || break; sleep 0.1; done
+    fi
     for f in "$PIDS"/socat-* "$PIDS"/wineserver; do
         [ -f "$f" ] || continue
         kill "$(cat "$f")" 2>/dev/null || true

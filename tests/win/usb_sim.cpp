@@ -164,6 +164,16 @@ void SimulatedPrinter::ServeClients()
         active_++;
         connections_++;
         LeaveCriticalSection(&lock_);
+        // Let go of the threads of clients that have gone, so a long-lived printer holds no
+        // more handles than it has clients.
+        for (size_t i = 0; i < clients.size();) {
+            if (WaitForSingleObject(clients[i], 0) == WAIT_OBJECT_0) {
+                CloseHandle(clients[i]);
+                clients.erase(clients.begin() + (long)i);
+            } else {
+                i++;
+            }
+        }
         clients.push_back(CreateThread(nullptr, 0, ServeClientThread, new ClientJob{this, pipe}, 0,
                                        nullptr));
     }
