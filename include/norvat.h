@@ -45,7 +45,7 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
 
 /**
  * Opens a serial port by name, or a USB printer by serial.
- * @param spec a name starting with "CO" (e.g. "COM12", at most 15 characters) opens that serial
+ * @param request a name starting with "CO" (e.g. "COM12", at most 15 characters) opens that serial
  *        port as openport does; any other text is a listing text "description#serial" as
  *        returned by FindFirstUSB/FindNextUSB, or a bare serial, and opens the connected USB
  *        printer with that serial. The serial is what follows the first '#' within the first
@@ -56,7 +56,7 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  *          open that reached a device no port is open; when no printer matched, an open port
  *          stays open.
  */
-NORVAT_API int NORVAT_CALL OpenUSB(const char *spec);
+NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
 
 /**
  * Lists the first connected USB printer as "description#serial".

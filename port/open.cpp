@@ -105,10 +105,10 @@ int NORVAT_CALL openport(const char *selector)
     return OpenNumberedPort(selectedPortNumber);
 }
 
-int NORVAT_CALL OpenUSB(const char *spec)
+int NORVAT_CALL OpenUSB(const char *request)
 {
-    if (spec[0] == 'C' && spec[1] == 'O')
-        return OpenPortByName(spec);
+    if (request[0] == 'C' && request[1] == 'O')
+        return OpenPortByName(request);
     selectedPortNumber = 6;
-    return OpenUsbBySerial(spec);
+    return OpenUsbBySerial(request);
 }

@@ -29,10 +29,10 @@ void ParseLinkSerial(char *link, char *serial)
     CopyText(serial, kSerialField, s);
 }
 
-const char *WantedSerial(const char *spec)
+const char *WantedSerial(const char *request)
 {
-    const int hash = BoundedHashScan(spec);
-    return hash >= 0 ? spec + hash + 1 : spec;
+    const int hash = BoundedHashScan(request);
+    return hash >= 0 ? request + hash + 1 : request;
 }
 
 void FormatListing(char *buffer, const char *description, const char *serial)

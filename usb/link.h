@@ -20,8 +20,8 @@ int BoundedHashScan(const char *text);
 void ParseLinkSerial(char *link, char *serial);
 
 /* The serial a host asks OpenUSB for: the text after the first '#' within 42 positions, or all
- * of spec when there is none there. */
-const char *WantedSerial(const char *spec);
+ * of request when there is none there. */
+const char *WantedSerial(const char *request);
 
 /* Writes "description#serial" into a host buffer of at least kListingBuffer bytes; the
  * description is cut to the 170 bytes a registry value can hold. */

@@ -41,9 +41,9 @@ int NORVAT_CALL FindNextUSB(char *buffer)
     return ListFrom(enumCursor, PassesNextListingFilter, buffer);
 }
 
-int OpenUsbBySerial(const char *spec)
+int OpenUsbBySerial(const char *request)
 {
-    const char *wanted = WantedSerial(spec);
+    const char *wanted = WantedSerial(request);
     portSession.interfaceCount = CountPrintInterfaces();
     if (portSession.interfaceCount == 0)
         return 0;

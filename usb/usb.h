@@ -24,7 +24,7 @@ bool LookupPrintInterfaceDetails(DWORD index, char *link, char *description);
 /* Opens the first live printer whose link passes the open filter (port number 6). */
 int OpenFirstUsbPrinter(void);
 
-/* Opens the live printer with the serial in spec ("description#serial" or a bare serial). */
-int OpenUsbBySerial(const char *spec);
+/* Opens the live printer with the serial in request ("description#serial" or a bare serial). */
+int OpenUsbBySerial(const char *request);
 
 #endif

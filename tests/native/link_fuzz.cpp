@@ -1,5 +1,5 @@
 // libFuzzer target for the link text code. An input is up to three texts separated by '\n':
-// a link (also used as spec), a description and a wanted serial; each is cut at its first NUL
+// a link (also used as the text a host hands to OpenUSB), a description and a wanted serial; each is cut at its first NUL
 // and handed over as an exact-size heap copy. ASan catches any access past a text or field;
 // the invariants below trap when a result is wrong.
 #include "include/norvat.h"
@@ -110,13 +110,13 @@ void CheckRoundTrip(const std::string &description, const std::string &parsed)
     HeapText d(description), p(parsed);
     HeapText buffer = HeapText::Field(NORVAT_LISTING_BUFFER_SIZE);
     FormatListing(buffer.get(), d.get(), p.get());
-    HeapText spec(buffer.get());
+    HeapText request(buffer.get());
     const bool reachable = description.size() < size_t(kHashScanLimit) &&
                            description.find('#') == std::string::npos;
     if (reachable)
-        REQUIRE(SerialMatches(p.get(), WantedSerial(spec.get())) == 1);
+        REQUIRE(SerialMatches(p.get(), WantedSerial(request.get())) == 1);
     if (HashFrom(description, 0) == std::string::npos && !reachable)
-        REQUIRE(WantedSerial(spec.get()) == spec.get());
+        REQUIRE(WantedSerial(request.get()) == request.get());
 }
 
 } // namespace

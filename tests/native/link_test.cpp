@@ -92,8 +92,8 @@ TEST(ParseLinkSerial, StoresTheThirdFieldAndCutsTheLinkThere)
 TEST(WantedSerial, IsTheTextAfterTheFirstHashWithin42Positions)
 {
     struct Case {
-        std::string spec;
-        size_t offset; // where in spec the wanted serial starts
+        std::string request;
+        size_t offset; // where in request the wanted serial starts
     };
     const std::vector<Case> cases = {
         {"Printer#ABC123", 8},
@@ -105,10 +105,10 @@ TEST(WantedSerial, IsTheTextAfterTheFirstHashWithin42Positions)
         {Digits(42) + "#S", 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE("spec '" + c.spec + "'");
-        HeapText spec(c.spec);
-        // A pointer into spec, not a copy.
-        EXPECT_EQ(WantedSerial(spec.get()), spec.get() + c.offset);
+        SCOPED_TRACE("request '" + c.request + "'");
+        HeapText request(c.request);
+        // A pointer into request, not a copy.
+        EXPECT_EQ(WantedSerial(request.get()), request.get() + c.offset);
     }
 }
 
@@ -216,8 +216,8 @@ TEST(ListingRoundTrip, ListingTextFindsItsSerialWhenTheDescriptionIsShort)
         HeapText description(c.description);
         HeapText listing = HeapText::Field(NORVAT_LISTING_BUFFER_SIZE);
         FormatListing(listing.get(), description.get(), parsed.get());
-        HeapText spec(listing.get()); // what the host passes back, exact size again
-        EXPECT_EQ(SerialMatches(parsed.get(), WantedSerial(spec.get())), c.matches ? 1 : 0);
+        HeapText request(listing.get()); // what the host passes back, exact size again
+        EXPECT_EQ(SerialMatches(parsed.get(), WantedSerial(request.get())), c.matches ? 1 : 0);
     }
 }
 
