@@ -1,6 +1,6 @@
-// The bench's own devices: a named pipe that stands in for a USB printer (it drains what it is
-// sent and writes answers on request, at a chosen moment), the registry entries that make the
-// library find it, and a clock. No test framework is linked.
+// The bench's own printer: a named pipe that stands in for a USB printer, drains what it is sent
+// without keeping it and writes answers on request at a chosen moment. The registry entries, the
+// clock and the library binding are the test bed's. No test framework is linked.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -8,47 +8,19 @@
 
 #include <string>
 
-#include "include/norvat.h"
+#include "tests/win/pipe_server.h"
+#include "tests/win/testbed.h"
+#include "tests/win/usb_sim.h"
 
-// Milliseconds since an arbitrary start (performance counter).
-double NowMs();
-
-// Whether we run under Wine; the registry is only ever written there.
-bool UnderWine();
+// The Wine version the figures were taken on ("" outside Wine).
 std::string WineVersion();
-
-// The library bound by name, as a host that uses GetProcAddress does.
-struct NorvatLib {
-    HMODULE module = nullptr;
-    decltype(&::OpenUSB) OpenUSB = nullptr;
-    decltype(&::FindFirstUSB) FindFirstUSB = nullptr;
-    decltype(&::FindNextUSB) FindNextUSB = nullptr;
-    decltype(&::closeport) closeport = nullptr;
-    decltype(&::sendbuf) sendbuf = nullptr;
-    decltype(&::sendcommand) sendcommand = nullptr;
-    decltype(&::RcvBuf) RcvBuf = nullptr;
-
-    bool Load();
-    void Unload();
-};
-
-// USB printer interface entries in HKLM, written the way the test bed writes them.
-namespace PrinterRegistry {
-extern const char kClassKey[];
-std::string Link(const std::string &vidPid, const std::string &serial); // a pipe device link
-// Writes entry `subkey` (live, with a description). Refuses (false) outside Wine.
-bool Write(const std::string &subkey, const std::string &link, const std::string &description);
-bool Clear(); // removes the whole class key; refuses outside Wine
-} // namespace PrinterRegistry
 
 // A printer behind a named pipe. Each client is served on a thread of its own: whatever the
 // client writes is read and counted; an answer is written to the client on request.
-class PipePrinter {
+class PipePrinter : public PipeServer {
 public:
     explicit PipePrinter(const std::string &link);
-    ~PipePrinter();
-    PipePrinter(const PipePrinter &) = delete;
-    PipePrinter &operator=(const PipePrinter &) = delete;
+    ~PipePrinter() override;
 
     // Bytes read from all clients so far.
     long long Drained();
@@ -64,14 +36,9 @@ public:
     bool WaitAnswered(DWORD ms, double *writtenAt);
 
 private:
-    static DWORD WINAPI ListenThread(void *self);
-    static DWORD WINAPI ClientThread(void *job);
-    void Listen();
-    void Serve(HANDLE pipe);
+    void ServeClient(HANDLE pipe) override;
 
-    std::string link_;
     CRITICAL_SECTION lock_;
-    HANDLE stop_ = nullptr, listener_ = nullptr;
     HANDLE answerRequest_ = nullptr, answered_ = nullptr; // auto-reset
     std::string answer_;
     double answerDue_ = 0, answerWritten_ = 0;

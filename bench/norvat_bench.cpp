@@ -28,6 +28,16 @@ const int kCommands = 200;
 const int kReadCalls = 200;
 const double kLateAnswerMs = 5.0;
 
+// A live printer entry with a description, as the test bed writes them.
+bool WriteEntry(const std::string &subkey, const std::string &link, const std::string &description)
+{
+    UsbEntry entry;
+    entry.subkey = subkey;
+    entry.link = link;
+    entry.description = description;
+    return UsbRegistry::Write(entry);
+}
+
 // The first failure is kept; later ones would only be its consequences.
 void Fail(Figures &f, const std::string &what)
 {
@@ -79,7 +89,7 @@ double MiBs(double ms)
 // sendbuf of 1 MiB against one raw overlapped write loop. Runs go in pairs, the order swapped
 // every pair, and the ratio is the median of the pairs' ratios: a load that comes and goes on
 // the machine then slows both sides of a pair alike.
-void BenchSendbuf(Figures &f, NorvatLib &lib, PipePrinter &printer, HANDLE raw, HANDLE event)
+void BenchSendbuf(Figures &f, Norvat &lib, PipePrinter &printer, HANDLE raw, HANDLE event)
 {
     std::vector<char> block(kSendbufBytes);
     for (size_t i = 0; i < block.size(); i++)
@@ -118,7 +128,7 @@ void BenchSendbuf(Figures &f, NorvatLib &lib, PipePrinter &printer, HANDLE raw, 
 
 // sendcommand of 64 characters (66 one-byte writes with CR LF) against 66 raw one-byte writes
 // with one reused unnamed event, and with a named event made for each write as the library does.
-void BenchSendcommand(Figures &f, NorvatLib &lib, PipePrinter &printer, HANDLE raw, HANDLE event)
+void BenchSendcommand(Figures &f, Norvat &lib, PipePrinter &printer, HANDLE raw, HANDLE event)
 {
     std::string text;
     for (int i = 0; i < kCommandLength; i++)
@@ -204,7 +214,7 @@ void TimeReads(Figures &f, PipePrinter &printer, double delay, Read read, Spread
 
 // RcvBuf with the answer waiting and arriving 5 ms into the call, against a raw overlapped read
 // with an event wait. Exactly one client may be connected while answers are written.
-void BenchRcvBuf(Figures &f, NorvatLib &lib, PipePrinter &printer, const std::string &link,
+void BenchRcvBuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::string &link,
                  HANDLE event)
 {
     ReadFigures &r = f.read;
@@ -241,10 +251,10 @@ void BenchRcvBuf(Figures &f, NorvatLib &lib, PipePrinter &printer, const std::st
     printer.WaitClients(0, 2000);
 }
 
-void BenchPipePrinter(Figures &f, NorvatLib &lib)
+void BenchPipePrinter(Figures &f, Norvat &lib)
 {
-    const std::string link = PrinterRegistry::Link(kVidPid, kSerial);
-    if (!PrinterRegistry::Clear() || !PrinterRegistry::Write("bench", link, "Bench printer")) {
+    const std::string link = PipeLink(kVidPid, kSerial);
+    if (!UsbRegistry::Clear() || !WriteEntry("bench", link, "Bench printer")) {
         Fail(f, "cannot write the printer entry");
         return;
     }
@@ -271,7 +281,7 @@ void BenchPipePrinter(Figures &f, NorvatLib &lib)
 }
 
 // What a host's listing loop returns: FindFirstUSB, then FindNextUSB until 0.
-int ListWithLibrary(NorvatLib &lib, std::string *first)
+int ListWithLibrary(Norvat &lib, std::string *first)
 {
     char buffer[NORVAT_LISTING_BUFFER_SIZE];
     if (lib.FindFirstUSB(buffer) != 1)
@@ -297,7 +307,7 @@ bool ReadValue(HKEY classKey, const std::string &subkey, const char *name, char 
 int ListWithRegistry()
 {
     HKEY classKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterRegistry::kClassKey, 0, KEY_READ, &classKey) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPrintInterfaceClass, 0, KEY_READ, &classKey) !=
         ERROR_SUCCESS)
         return 0;
     int read = 0;
@@ -327,16 +337,16 @@ std::string Numbered(const char *prefix, int i)
     return text;
 }
 
-void BenchListing(Figures &f, NorvatLib &lib)
+void BenchListing(Figures &f, Norvat &lib)
 {
     for (int entries : {1, 10, 100, 1000}) {
-        if (!PrinterRegistry::Clear()) {
+        if (!UsbRegistry::Clear()) {
             Fail(f, "cannot clear the printer class key");
             return;
         }
         for (int i = 0; i < entries; i++) {
-            if (!PrinterRegistry::Write(Numbered("e", i),
-                                        PrinterRegistry::Link(kVidPid, Numbered("L", i)),
+            if (!WriteEntry(Numbered("e", i),
+                                        PipeLink(kVidPid, Numbered("L", i)),
                                         Numbered("Bench ", i))) {
                 Fail(f, "cannot write " + std::to_string(entries) + " printer entries");
                 return;
@@ -435,7 +445,7 @@ int main(int argc, char **argv)
     for (const std::string &path : dlls)
         f.dlls.push_back(DllSize(path));
 
-    NorvatLib lib;
+    Norvat lib;
     if (!lib.Load()) {
         Fail(f, "Norvat.dll or one of its exports is missing");
     } else if (!UnderWine()) {
@@ -443,7 +453,7 @@ int main(int argc, char **argv)
     } else {
         BenchPipePrinter(f, lib);
         BenchListing(f, lib);
-        PrinterRegistry::Clear();
+        UsbRegistry::Clear();
     }
     if (lib.closeport != nullptr)
         lib.closeport();

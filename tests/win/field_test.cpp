@@ -1,5 +1,5 @@
 // What hosts meet in the field: two host processes at once, and a device that vanishes.
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 
 #include <cstdlib>
 #include <cstring>

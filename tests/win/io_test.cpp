@@ -1,7 +1,7 @@
 // Writing and reading, observed from the device's end: the bytes on the wire, the result, and
 // how long a call holds the host.
 #include "tests/win/guarded_buffer.h"
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 
 #include <cstring>
 #include <vector>

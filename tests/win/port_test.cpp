@@ -1,6 +1,6 @@
 // Port selection, opening, line set-up and closing, observed from the device's end.
 #include "tests/win/guarded_buffer.h"
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 
 #include <cctype>
 #include <cstring>
@@ -69,7 +69,12 @@ INSTANTIATE_TEST_SUITE_P(Ports, Selector,
                                            SelectorCase{"2", Com, 2}, SelectorCase{"3", Com, 3},
                                            SelectorCase{"4", Com, 4}, SelectorCase{"5", Lpt, 2},
                                            SelectorCase{"7", Com, 7}, SelectorCase{"8", Com, 8},
-                                           SelectorCase{"9", Com, 9}, SelectorCase{"12", Com, 1}));
+                                           SelectorCase{"9", Com, 9}, SelectorCase{"12", Com, 1}),
+                         [](const ::testing::TestParamInfo<SelectorCase> &info) {
+                             return std::string("Selector") + info.param.selector + "_" +
+                                    (info.param.target == Com ? "COM" : "LPT") +
+                                    std::to_string(info.param.number);
+                         });
 
 TEST_F(NorvatTest, NonDigitSelectorReusesTheLastSelection)
 {

@@ -3,7 +3,7 @@
 // without a close, reads on a quiet line, and the DLL unloaded with a port open. Afterwards no
 // handle has leaked, every byte sent arrived once and in order at the device end, and every
 // answer was read once.
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 #include "tests/win/usb_sim.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "tests/win/testbed.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -30,16 +30,6 @@ void Norvat::Unload()
     if (module != nullptr)
         FreeLibrary(module);
     module = nullptr;
-}
-
-void NorvatTest::SetUp()
-{
-    ASSERT_TRUE(lib.Load()) << "Norvat.dll or one of its exports is missing";
-}
-
-void NorvatTest::TearDown()
-{
-    lib.Unload();
 }
 
 DeviceEnd::DeviceEnd(const std::string &path)

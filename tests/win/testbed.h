@@ -1,12 +1,10 @@
-// Test harness for the Windows tests: binds Norvat.dll the way a host does, and reaches the
-// simulated devices that scripts/testbed.sh set up (socat pty pairs behind COM ports, FIFOs
-// behind LPT ports, named pipes with registry entries as USB printers).
+// Harness for the Windows tests and the bench: binds Norvat.dll the way a host does, and reaches
+// the simulated devices that scripts/testbed.sh set up (socat pty pairs behind COM ports, FIFOs
+// behind LPT ports, named pipes with registry entries as USB printers). No test framework here.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -28,14 +26,6 @@ struct Norvat {
 
     bool Load();   // LoadLibrary + every export; false if any is missing
     void Unload(); // FreeLibrary: runs the library's unload teardown
-};
-
-// Every test gets a library loaded afresh, so module state never leaks between tests.
-class NorvatTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    Norvat lib;
 };
 
 // One end of a device, opened for overlapped I/O with deadlines of our own.

@@ -1,5 +1,5 @@
 // The norvat tool, run as a technician would, against the simulated devices.
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 #include "tests/win/usb_sim.h"
 
 #include <memory>

@@ -2,8 +2,6 @@
 
 #include "tests/win/testbed.h"
 
-#include <vector>
-
 const char kPrintInterfaceClass[] =
     "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 
@@ -77,118 +75,32 @@ bool UsbRegistry::Remove(const std::string &subkey)
 }
 
 SimulatedPrinter::SimulatedPrinter(const std::string &link, const std::string &serial)
-    : link_(link), serial_(serial)
+    : serial_(serial)
 {
     InitializeCriticalSection(&lock_);
-    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
-    // Serve creates the first pipe instance at once; give it that moment before clients come.
-    for (int i = 0; i < 100 && WaitNamedPipeA(link_.c_str(), 0) == FALSE &&
-                    GetLastError() == ERROR_FILE_NOT_FOUND;
-         i++)
-        Sleep(10);
+    Start(link, 4096);
 }
 
 SimulatedPrinter::~SimulatedPrinter()
 {
-    Vanish();
-    CloseHandle(stop_);
+    Stop();
     DeleteCriticalSection(&lock_);
 }
 
 void SimulatedPrinter::Vanish()
 {
-    if (thread_ == nullptr)
-        return;
-    SetEvent(stop_);
-    WaitForSingleObject(thread_, 10000);
-    CloseHandle(thread_);
-    thread_ = nullptr;
+    Stop();
 }
 
-DWORD WINAPI SimulatedPrinter::Serve(void *self)
+// Serves one client until it closes its end or the printer vanishes.
+void SimulatedPrinter::ServeClient(HANDLE pipe)
 {
-    static_cast<SimulatedPrinter *>(self)->ServeClients();
-    return 0;
-}
-
-namespace {
-
-struct ClientJob {
-    SimulatedPrinter *printer;
-    HANDLE pipe;
-};
-
-} // namespace
-
-DWORD WINAPI SimulatedPrinter::ServeClientThread(void *arg)
-{
-    auto *job = static_cast<ClientJob *>(arg);
-    job->printer->ServeOneClient(job->pipe);
-    CloseHandle(job->pipe);
-    delete job;
-    return 0;
-}
-
-// Keeps one instance listening at all times, as a printer's device can be opened again right
-// after it was closed; each client is served on a thread of its own.
-void SimulatedPrinter::ServeClients()
-{
-    std::vector<HANDLE> clients;
+    EnterCriticalSection(&lock_);
+    active_++;
+    connections_++;
+    LeaveCriticalSection(&lock_);
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE waits[2] = {event, stop_};
-    for (;;) {
-        HANDLE pipe = CreateNamedPipeA(link_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE)
-            break;
-        OVERLAPPED ov = {};
-        ov.hEvent = event;
-        ResetEvent(event);
-        bool connected = ConnectNamedPipe(pipe, &ov) || GetLastError() == ERROR_PIPE_CONNECTED;
-        if (!connected && GetLastError() == ERROR_IO_PENDING) {
-            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-            if (woke != WAIT_OBJECT_0)
-                CancelIo(pipe);
-            DWORD ignored = 0;
-            connected = GetOverlappedResult(pipe, &ov, &ignored, TRUE) && woke == WAIT_OBJECT_0;
-        }
-        if (!connected) {
-            CloseHandle(pipe);
-            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0)
-                break;
-            continue;
-        }
-        EnterCriticalSection(&lock_);
-        active_++;
-        connections_++;
-        LeaveCriticalSection(&lock_);
-        // Let go of the threads of clients that have gone, so a long-lived printer holds no
-        // more handles than it has clients.
-        for (size_t i = 0; i < clients.size();) {
-            if (WaitForSingleObject(clients[i], 0) == WAIT_OBJECT_0) {
-                CloseHandle(clients[i]);
-                clients.erase(clients.begin() + (long)i);
-            } else {
-                i++;
-            }
-        }
-        clients.push_back(CreateThread(nullptr, 0, ServeClientThread, new ClientJob{this, pipe}, 0,
-                                       nullptr));
-    }
-    for (HANDLE client : clients) {
-        WaitForSingleObject(client, 10000);
-        CloseHandle(client);
-    }
-    CloseHandle(event);
-}
-
-// Serves one client until it closes its end or we are told to stop.
-void SimulatedPrinter::ServeOneClient(HANDLE pipe)
-{
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE waits[2] = {event, stop_};
+    HANDLE waits[2] = {event, StopEvent()};
     std::string line;
     for (;;) {
         char buffer[4096];
@@ -197,7 +109,7 @@ void SimulatedPrinter::ServeOneClient(HANDLE pipe)
         const bool reading = reading_ && allowed > 0;
         LeaveCriticalSection(&lock_);
         if (!reading) {
-            if (WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0)
+            if (WaitForSingleObject(StopEvent(), 10) == WAIT_OBJECT_0)
                 break;
             continue;
         }
@@ -234,7 +146,6 @@ void SimulatedPrinter::ServeOneClient(HANDLE pipe)
             CloseHandle(wov.hEvent);
         }
     }
-    DisconnectNamedPipe(pipe);
     EnterCriticalSection(&lock_);
     active_--;
     LeaveCriticalSection(&lock_);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "tests/win/pipe_server.h"
+
 // The interface class the library reads.
 extern const char kPrintInterfaceClass[];
 
@@ -33,12 +35,10 @@ bool Remove(const std::string &subkey); // removes one entry
 
 // A printer behind a named pipe. It records every byte, answers each CR LF-ended line with
 // "<serial>:<line>" CR LF, and can stop reading (a stalled device) or vanish.
-class SimulatedPrinter {
+class SimulatedPrinter : public PipeServer {
 public:
     SimulatedPrinter(const std::string &link, const std::string &serial);
-    ~SimulatedPrinter();
-    SimulatedPrinter(const SimulatedPrinter &) = delete;
-    SimulatedPrinter &operator=(const SimulatedPrinter &) = delete;
+    ~SimulatedPrinter() override;
 
     std::string Received();
     bool WaitForBytes(size_t count, DWORD ms);
@@ -51,14 +51,10 @@ public:
     void Vanish();                 // closes the server end for good
 
 private:
-    static DWORD WINAPI Serve(void *self);
-    static DWORD WINAPI ServeClientThread(void *job);
-    void ServeClients();
-    void ServeOneClient(HANDLE pipe);
+    void ServeClient(HANDLE pipe) override;
 
-    std::string link_, serial_;
+    std::string serial_;
     CRITICAL_SECTION lock_;
-    HANDLE stop_ = nullptr, thread_ = nullptr;
     std::string received_;
     bool reading_ = true;
     size_t readLimit_ = (size_t)-1;

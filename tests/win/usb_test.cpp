@@ -1,7 +1,7 @@
 // USB printers: listing and opening against simulated printers (named pipes) and real entries
 // in the registry of the test prefix.
 #include "tests/win/guarded_buffer.h"
-#include "tests/win/testbed.h"
+#include "tests/win/fixture.h"
 #include "tests/win/usb_sim.h"
 
 #include <cstring>
