@@ -152,9 +152,9 @@ void PrintTable(const Figures &f)
             std::printf("  %-40s%10lld  bytes (%s)\n", ("Norvat.dll size, " + d.machine).c_str(),
                         d.bytes, d.path.c_str());
     }
-    std::printf("  ratio: library over raw (throughput for sendbuf, time or cost elsewhere), the\n"
-                "  median of interleaved pairs for sendbuf and the listing; \"met\" compares the\n"
-                "  library with its target.\n");
+    std::printf("  ratio: library over raw (throughput for sendbuf, time or cost elsewhere); runs\n"
+                "  interleave library and raw; sendbuf compares median throughputs, the listing\n"
+                "  takes the median of per-run ratios; \"met\" compares the library with its target.\n");
     if (!f.failure.empty())
         std::printf("  FAILED: %s\n", f.failure.c_str());
     std::fflush(stdout);
