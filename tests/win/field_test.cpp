@@ -23,19 +23,6 @@ int RunChildHost(int argc, char **argv)
 
 namespace {
 
-struct Collect {
-    DeviceEnd *device;
-    size_t count;
-    std::string got;
-};
-
-DWORD WINAPI CollectBytes(void *arg)
-{
-    auto *job = static_cast<Collect *>(arg);
-    job->got = job->device->Read(job->count, 60000);
-    return 0;
-}
-
 std::string Repeat(const std::string &line, int times)
 {
     std::string all;
@@ -55,9 +42,8 @@ TEST_F(NorvatTest, TwoHostProcessesWriteAtOnceWithoutMixingBytes)
     ourEnd.Drain(50);
     const std::string childWire = Repeat("CHILD\r\n", times);
     const std::string ourWire = Repeat("PARENT\r\n", times);
-    Collect fromChild{&childEnd, childWire.size(), ""}, fromUs{&ourEnd, ourWire.size(), ""};
-    HANDLE readers[2] = {CreateThread(nullptr, 0, CollectBytes, &fromChild, 0, nullptr),
-                         CreateThread(nullptr, 0, CollectBytes, &fromUs, 0, nullptr)};
+    BackgroundRead fromChild(childEnd, childWire.size(), 60000);
+    BackgroundRead fromUs(ourEnd, ourWire.size(), 60000);
 
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -79,14 +65,11 @@ TEST_F(NorvatTest, TwoHostProcessesWriteAtOnceWithoutMixingBytes)
     GetExitCodeProcess(child.hProcess, &childStatus);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    WaitForMultipleObjects(2, readers, TRUE, 60000);
-    CloseHandle(readers[0]);
-    CloseHandle(readers[1]);
 
     EXPECT_EQ(sent, times);
     EXPECT_EQ(childStatus, 0u);
-    EXPECT_EQ(fromUs.got, ourWire);
-    EXPECT_EQ(fromChild.got, childWire);
+    EXPECT_EQ(fromUs.Wait(), ourWire);
+    EXPECT_EQ(fromChild.Wait(), childWire);
 }
 
 // A private socat pair behind COM20 (library) and COM21 (device), so the test can pull it.

@@ -61,13 +61,6 @@ TEST_F(SerialIo, SendcommandEndsTheTextWithCrLf)
     }
 }
 
-DWORD WINAPI DrainInto(void *arg)
-{
-    auto *job = static_cast<std::pair<DeviceEnd *, std::string> *>(arg);
-    job->second = job->first->Read(256 * 1024, 20000);
-    return 0;
-}
-
 TEST_F(SerialIo, SendbufDeliversEveryByteInOrder)
 {
     std::vector<char> block(256 * 1024);
@@ -77,13 +70,11 @@ TEST_F(SerialIo, SendbufDeliversEveryByteInOrder)
         c = (char)(seed >> 16);
     }
     // XON/XOFF is on for output only, so these bytes go through as data.
-    std::pair<DeviceEnd *, std::string> job(&device, "");
-    HANDLE reader = CreateThread(nullptr, 0, DrainInto, &job, 0, nullptr);
+    BackgroundRead reader(device, block.size(), 20000);
     EXPECT_EQ(lib.sendbuf(block.data(), (int)block.size()), (int)block.size());
-    WaitForSingleObject(reader, 30000);
-    CloseHandle(reader);
-    ASSERT_EQ(job.second.size(), block.size());
-    EXPECT_EQ(std::memcmp(job.second.data(), block.data(), block.size()), 0);
+    const std::string got = reader.Wait();
+    ASSERT_EQ(got.size(), block.size());
+    EXPECT_EQ(std::memcmp(got.data(), block.data(), block.size()), 0);
 }
 
 TEST_F(SerialIo, RcvBufReturnsWaitingBytesFollowedByNul)

@@ -111,6 +111,34 @@ bool DeviceEnd::Write(const std::string &bytes)
     return ok && n == bytes.size();
 }
 
+BackgroundRead::BackgroundRead(DeviceEnd &device, size_t count, DWORD ms)
+    : device_(device), count_(count), ms_(ms)
+{
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+BackgroundRead::~BackgroundRead()
+{
+    Wait();
+}
+
+DWORD WINAPI BackgroundRead::Run(void *self)
+{
+    auto *read = static_cast<BackgroundRead *>(self);
+    read->got_ = read->device_.Read(read->count_, read->ms_);
+    return 0;
+}
+
+std::string BackgroundRead::Wait()
+{
+    if (thread_ != nullptr) {
+        WaitForSingleObject(thread_, INFINITE); // Read itself ends by its deadline
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    return got_;
+}
+
 std::string TestbedUnixPath(const std::string &relative)
 {
     const char *root = std::getenv("NORVAT_TESTBED");

@@ -52,6 +52,25 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// Reads `count` bytes from a device end on a thread of its own, for at most `ms`, while the
+// test drives the library; Wait() joins the thread and gives what arrived.
+class BackgroundRead {
+public:
+    BackgroundRead(DeviceEnd &device, size_t count, DWORD ms);
+    ~BackgroundRead();
+    BackgroundRead(const BackgroundRead &) = delete;
+    BackgroundRead &operator=(const BackgroundRead &) = delete;
+    std::string Wait();
+
+private:
+    static DWORD WINAPI Run(void *self);
+    DeviceEnd &device_;
+    size_t count_;
+    DWORD ms_;
+    std::string got_;
+    HANDLE thread_ = nullptr;
+};
+
 // Paths of the test bed.
 std::string TestbedUnixPath(const std::string &relative); // e.g. "dev/com1"
 std::string ToWindowsPath(const std::string &unixPath);   // Z:\...
