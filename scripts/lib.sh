@@ -4,30 +4,57 @@ NORVAT_BUILD=${NORVAT_BUILD:-$NORVAT_ROOT/build}
 NORVAT_TESTBED=${NORVAT_TESTBED:-$NORVAT_BUILD/testbed}
 export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
 
-NORVAT_PACKAGES="mingw-w64 wine64 wine32:i386 socat cmake make googletest clang llvm \
-libclang-rt-14-dev file"
+NORVAT_PACKAGES="mingw-w64 wine64 socat cmake make googletest clang llvm libclang-rt-14-dev file"
+# Wine's 32-bit side, installed on its own: a mirror whose i386 index lags behind the amd64 one
+# makes it uninstallable for a while, and then only the 32-bit runtime tests are lost.
+NORVAT_WIN32_PACKAGES="wine32:i386"
+NORVAT_WIN32_MISSING="$NORVAT_BUILD/win32-not-installed.txt"
+
+norvat_missing_packages() {
+    local p
+    for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || printf ' %s' "$p"; done
+}
+
+norvat_apt_install() {
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
+        >>"$NORVAT_BUILD/apt.log" 2>&1
+}
 
 norvat_install_packages() {
-    local missing="" p
-    for p in $NORVAT_PACKAGES; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-    done
-    [ -z "$missing" ] && return 0
-    echo "== installing:$missing"
+    local missing win32_missing
+    mkdir -p "$NORVAT_BUILD"
+    missing=$(norvat_missing_packages $NORVAT_PACKAGES)
+    win32_missing=$(norvat_missing_packages $NORVAT_WIN32_PACKAGES)
+    if [ -z "$win32_missing" ]; then rm -f "$NORVAT_WIN32_MISSING"; fi
+    [ -z "$missing$win32_missing" ] && return 0
+    echo "== installing:$missing$win32_missing"
     if [ "$(id -u)" != 0 ]; then
-        echo "packages missing and not root: run as root, or install:$missing" >&2
+        echo "packages missing and not root: run as root, or install:$missing$win32_missing" >&2
         return 1
     fi
+    : >"$NORVAT_BUILD/apt.log"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
-    # wine32's scripts print "Exec format error" on machines that cannot run 32-bit programs;
-    # the package still installs and the 32-bit DLL is then checked statically only.
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
-        >"$NORVAT_BUILD/apt.log" 2>&1 || { tail -n 30 "$NORVAT_BUILD/apt.log"; return 1; }
+    # A mirror in mid-sync fails one index or another; what it did fetch is still used.
+    apt-get update -qq >>"$NORVAT_BUILD/apt.log" 2>&1 ||
+        echo "   (apt-get update reported errors; going on with the indexes it has)"
+    if [ -n "$missing" ]; then
+        norvat_apt_install $missing || { tail -n 30 "$NORVAT_BUILD/apt.log"; return 1; }
+    fi
+    if [ -n "$win32_missing" ]; then
+        # wine32's scripts print "Exec format error" on machines that cannot run 32-bit
+        # programs; the package still installs and the 32-bit DLL is then checked statically.
+        if norvat_apt_install $win32_missing; then
+            rm -f "$NORVAT_WIN32_MISSING"
+        else
+            grep -E '^E: ' "$NORVAT_BUILD/apt.log" | tail -n 1 >"$NORVAT_WIN32_MISSING"
+            echo "   $win32_missing could not be installed; 32-bit programs will not run here"
+        fi
+    fi
 }
 
 # Whether this machine can execute Wine's 32-bit loader (some kernels cannot run 32-bit
-# programs at all). NORVAT_NO_WIN32=1 pretends it cannot, to try that path.
+# programs at all, and wine32 may not have been installable). NORVAT_NO_WIN32=1 pretends it
+# cannot, to try that path.
 norvat_can_run_win32() {
     [ "${NORVAT_NO_WIN32:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
@@ -35,6 +62,8 @@ norvat_can_run_win32() {
 norvat_win32_skip_reason() {
     if [ "${NORVAT_NO_WIN32:-0}" = 1 ]; then
         echo "NORVAT_NO_WIN32=1 set"
+    elif [ ! -e /usr/lib/wine/wine ] && [ -s "$NORVAT_WIN32_MISSING" ]; then
+        echo "Wine's 32-bit side (wine32:i386) could not be installed: $(cat "$NORVAT_WIN32_MISSING")"
     else
         echo "this machine cannot execute Wine's 32-bit loader: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)"
     fi
