@@ -1,16 +1,18 @@
 # Norvat.dll: no C runtime, imports KERNEL32 and ADVAPI32 only, exports fixed by the .def file.
+# The sources shared with the Linux library are listed in NorvatSources.cmake.
+include(${CMAKE_CURRENT_LIST_DIR}/NorvatSources.cmake)
 set(NORVAT_SOURCES
-  interface/session.cpp
-  interface/exports.cpp
-  interface/runtime.cpp
-  port/open.cpp
-  port/line.cpp
-  io/cancel.cpp
-  io/write.cpp
-  io/read.cpp
-  usb/link.cpp
-  usb/registry.cpp
-  usb/listing.cpp
+  ${NORVAT_SHARED_SOURCES}
+  interface/module_win32.cpp
+  interface/lock_win32.cpp
+  interface/samples_win32.cpp
+  interface/runtime_win32.cpp
+  port/open_win32.cpp
+  port/line_win32.cpp
+  io/overlapped_win32.cpp
+  io/write_win32.cpp
+  io/read_win32.cpp
+  usb/registry_win32.cpp
   interface/norvat.rc
 )
 

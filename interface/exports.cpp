@@ -1,26 +1,13 @@
-/* The exports that need nothing but this folder: the version text and the sample exports. */
+/* GetDllVersion, the one export that needs nothing but this folder. */
 #include "include/norvat.h"
+#include "interface/reason.h"
 #include "interface/text.h"
 #include "interface/version.h"
 
 int NORVAT_CALL GetDllVersion(char *buffer)
 {
     static const char kVersion[] = NORVAT_VERSION_TEXT;
+    if (buffer == NULL)
+        return Refuse(kReasonBadArgument);
     return (int)CopyText(buffer, sizeof kVersion, kVersion);
 }
-
-/* Sample exports, kept for hosts that bind them by their decorated names. Nothing in the
- * library uses them. */
-class CNorvat {
-public:
-    CNorvat();
-    CNorvat &operator=(const CNorvat &);
-};
-
-CNorvat::CNorvat() {}
-
-CNorvat &CNorvat::operator=(const CNorvat &) { return *this; }
-
-int fnNorvat() { return 42; }
-
-int nNorvat = 0;

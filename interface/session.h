@@ -1,16 +1,28 @@
 /* The module-wide state that every export shares: the one open port and the few items the USB
- * listing keeps between calls. The library takes no locks; hosts call it from one thread. */
+ * listing keeps between calls. Every export that touches it holds the session lock for its whole
+ * call, so hosts may call from several threads; the calls then run one after another. */
 #ifndef NORVAT_SESSION_H
 #define NORVAT_SESSION_H
 
+#include <stdint.h>
+
+#ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+/* A device opened for overlapped I/O. */
+typedef HANDLE PortHandle;
+#define NORVAT_NO_PORT NULL
+#else
+/* A device file descriptor, opened non-blocking. */
+typedef int PortHandle;
+#define NORVAT_NO_PORT (-1)
+#endif
 
 struct PortSession {
-    HANDLE portHandle;     /* the open device, opened for overlapped I/O; NULL when none */
-    DWORD writeTimeoutMs;  /* wait for a pending write, and again before its last look */
-    HANDLE writeEvent;     /* event of the write in progress; NULL between writes */
-    DWORD interfaceCount;  /* USB printer interface entries as last counted */
+    PortHandle portHandle;   /* the open device; NORVAT_NO_PORT when none */
+    uint32_t writeTimeoutMs; /* wait for a pending write, and again before its last look */
+    uint32_t interfaceCount; /* USB printer interface entries as last counted */
+    bool serialLine;         /* the open port was opened as a serial line (COM name or number) */
 };
 
 extern PortSession portSession;
@@ -23,10 +35,29 @@ enum { kParsedSerialField = 20 };
 extern char parsedSerial[kParsedSerialField];
 
 /* Entry index at which FindNextUSB resumes. */
-extern DWORD enumCursor;
+extern uint32_t enumCursor;
 
-/* Closes the open port, if any, and forgets its handle. Returns the close's result (0 when
- * nothing was open). Used by closeport, before every open, and at unload. */
-BOOL ClosePortHandle(void);
+static inline bool PortIsOpen(void)
+{
+    return portSession.portHandle != NORVAT_NO_PORT;
+}
+
+/* Closes the open port, if any, and forgets it. Returns whether a port was closed. Used by
+ * closeport, before every open, and at unload. Platform file. */
+bool ClosePortHandle(void);
+
+/* The process-wide lock around the session. It needs no set-up, so it cannot fail, and it is
+ * fair: threads get it in the order they asked, so a polling thread cannot starve a writer.
+ * Not re-entrant: exports take it, internal routines never do. Platform file. */
+void LockSession(void);
+void UnlockSession(void);
+
+class SessionLock {
+public:
+    SessionLock() { LockSession(); }
+    ~SessionLock() { UnlockSession(); }
+    SessionLock(const SessionLock &) = delete;
+    SessionLock &operator=(const SessionLock &) = delete;
+};
 
 #endif

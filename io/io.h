@@ -1,21 +1,24 @@
-/* Writing to and reading from the open port. Both work on whatever handle the session holds,
- * with the same overlapped calls for serial ports, parallel ports and USB printers. */
+/* Writing to and reading from the open port. write.cpp and read.cpp hold the exports and what
+ * both platforms share; write_<platform>.cpp and read_<platform>.cpp the device calls, which work
+ * alike on serial ports, parallel ports and USB printers. */
 #ifndef NORVAT_IO_H
 #define NORVAT_IO_H
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include <stdint.h>
 
-/* One overlapped write of count bytes. Returns the bytes written, 1 for a count of 0, 0 when
- * no port is open or nothing was written. Blocks up to about 20 s. */
-int WritePort(const char *data, DWORD count);
+/* One bounded write of count bytes on the open port. Returns the bytes written, 1 for a count of
+ * 0, and 0 with the reason set when no port is open or no byte went out. Blocks up to about
+ * 20 s. */
+uint32_t WritePort(const char *data, uint32_t count);
 
-/* One overlapped read polled for about 450 ms. Returns 1 when bytes were read, their number in
- * received and a NUL after them in buffer; 0 otherwise. */
-int ReadPort(char *buffer, DWORD count, DWORD *received);
+/* One bounded read of at most count bytes, count > 0, polled for about 450 ms. Returns 1 when
+ * bytes were read, their number in received and a NUL after them in buffer; 0 otherwise, with
+ * the reason set. */
+int ReadPort(char *buffer, uint32_t count, uint32_t *received);
 
-/* Cancels a request this thread issued on port and waits until the platform has let go of the
- * OVERLAPPED record and the buffer. Returns the bytes the request moved before it ended. */
-DWORD CancelAndCollect(HANDLE port, OVERLAPPED *overlapped);
+/* The device calls behind them, on an open port; platform files. WriteDevice: count > 0, returns
+ * the bytes that went out, with the reason set when none did. ReadDevice: as ReadPort. */
+uint32_t WriteDevice(const char *data, uint32_t count);
+int ReadDevice(char *buffer, uint32_t count, uint32_t *received);
 
 #endif

@@ -1,6 +1,6 @@
 /* Ending a request that is still in flight, so no OVERLAPPED or buffer on our stack (or the
  * host's buffer) is written after the call has returned. */
-#include "io/io.h"
+#include "io/overlapped_win32.h"
 
 DWORD CancelAndCollect(HANDLE port, OVERLAPPED *overlapped)
 {

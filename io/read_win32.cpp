@@ -1,8 +1,9 @@
-/* The polled read and RcvBuf on top of it. */
+/* The polled read on Windows: one overlapped read, looked at every 15 ms. */
 #include "io/io.h"
 
-#include "include/norvat.h"
+#include "interface/reason.h"
 #include "interface/session.h"
+#include "io/overlapped_win32.h"
 
 namespace {
 
@@ -10,20 +11,29 @@ namespace {
 const int kPollCount = 30;
 const DWORD kPollIntervalMs = 15;
 
-int Deliver(char *buffer, DWORD count, DWORD *received)
+int Deliver(char *buffer, DWORD count, uint32_t *received)
 {
     *received = count;
     buffer[count] = '\0';
-    return count != 0 ? 1 : 0;
+    if (count == 0)
+        return Refuse(kReasonTimedOut);
+    return 1;
+}
+
+/* Errors that only say the read ended without data in time. Wine ends a quiet serial read with
+ * ERROR_TIMEOUT, Windows drivers may say ERROR_SEM_TIMEOUT; our own cancel gives
+ * ERROR_OPERATION_ABORTED. Anything else (a device that is gone) is passed on. */
+bool MeansNothingArrived(DWORD error)
+{
+    return error == ERROR_SUCCESS || error == ERROR_IO_INCOMPLETE || error == ERROR_TIMEOUT ||
+           error == ERROR_SEM_TIMEOUT || error == ERROR_OPERATION_ABORTED;
 }
 
 } // namespace
 
-int ReadPort(char *buffer, DWORD count, DWORD *received)
+int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
 {
     HANDLE port = portSession.portHandle;
-    if (port == NULL)
-        return 0;
 
     /* No event: completion is observed on the port handle itself. */
     OVERLAPPED overlapped;
@@ -33,8 +43,9 @@ int ReadPort(char *buffer, DWORD count, DWORD *received)
     if (ReadFile(port, buffer, count, &got, &overlapped))
         return Deliver(buffer, got, received);
     if (GetLastError() != ERROR_IO_PENDING)
-        return 0;
+        return 0; /* refused outright: the platform's code stays */
 
+    DWORD ended = ERROR_SUCCESS; /* how the request ended, if it ended without bytes */
     for (int poll = 0; poll < kPollCount; poll++) {
         Sleep(kPollIntervalMs);
         if (GetOverlappedResult(port, &overlapped, &got, FALSE))
@@ -43,6 +54,8 @@ int ReadPort(char *buffer, DWORD count, DWORD *received)
          * read that is still pending leaves the count alone, at 0. */
         if (got != 0)
             return Deliver(buffer, got, received);
+        if (GetLastError() != ERROR_IO_INCOMPLETE)
+            ended = GetLastError();
     }
 
     /* Parallel ports and printers have no read timeouts, and on a quiet serial line the
@@ -51,14 +64,8 @@ int ReadPort(char *buffer, DWORD count, DWORD *received)
     got = CancelAndCollect(port, &overlapped);
     if (got != 0)
         return Deliver(buffer, got, received);
+    if (MeansNothingArrived(ended))
+        return Refuse(kReasonTimedOut);
+    SetLastError(ended);
     return 0;
-}
-
-int NORVAT_CALL RcvBuf(char *buffer, int count)
-{
-    DWORD received = 0;
-    if (!ReadPort(buffer, (DWORD)count, &received))
-        return 0;
-    buffer[received] = '\0';
-    return (int)received;
 }

@@ -1,10 +1,10 @@
-/* Port numbers, device names and OpenPortByName. */
+/* Opening and closing devices on Windows: every device, USB printers included, is a file opened
+ * for overlapped I/O; serial ports get their line settings, timeouts and event mask here. */
 #include "port/port.h"
 
-#include "include/norvat.h"
+#include "interface/reason.h"
 #include "interface/session.h"
 #include "interface/text.h"
-#include "usb/usb.h"
 
 namespace {
 
@@ -46,6 +46,11 @@ void SetUpSerialLine(HANDLE port)
 
 } // namespace
 
+bool OpensByName(const char *request)
+{
+    return request[0] == 'C' && request[1] == 'O';
+}
+
 int OpenPortByName(const char *name)
 {
     const bool serial = name[0] == 'C';
@@ -56,7 +61,7 @@ int OpenPortByName(const char *name)
         /* The "\\.\" prefix is what lets COM10 and above open at all; COM1-COM9 take it too. */
         if (BoundedLength(name, kLongestSerialName + 1) > kLongestSerialName) {
             ClosePortHandle();
-            return 0;
+            return Refuse(kReasonBadArgument);
         }
         CopyText(serialPath, sizeof serialPath, kDevicePrefix);
         CopyText(serialPath + kDevicePrefixLength, sizeof serialPath - kDevicePrefixLength, name);
@@ -67,48 +72,32 @@ int OpenPortByName(const char *name)
      * serial port then stays locked until the host exits, so reopening the same port fails. */
     ClosePortHandle();
 
+    /* The last error of a failed CreateFileA (2 no such port, 5 in use, ...) is the reason the
+     * host gets; nothing after it touches the last error. */
     HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE || port == NULL)
         return 0;
     portSession.portHandle = port;
+    portSession.serialLine = serial;
 
     if (serial)
         SetUpSerialLine(port);
     return 1;
 }
 
-int OpenNumberedPort(unsigned short portNumber)
+bool ClosePortHandle(void)
 {
-    switch (portNumber) {
-    case 0:
-        return OpenPortByName("LPT1");
-    case 5:
-        return OpenPortByName("LPT2");
-    case 6:
-        return OpenFirstUsbPrinter();
-    default: {
-        /* 1-4 and 7-9: "COM" and the single digit. */
-        char name[] = "COM0";
-        name[3] = (char)('0' + portNumber % 10);
-        return OpenPortByName(name);
+    BOOL closed = FALSE;
+    /* Closing a NULL handle raises an exception under a debugger, so only close a real one. */
+    if (portSession.portHandle != NULL) {
+        /* Keep the caller's last error: closing before an open must not hide why it failed. */
+        const DWORD error = GetLastError();
+        closed = CloseHandle(portSession.portHandle);
+        SetLastError(error);
     }
-    }
-}
-
-int NORVAT_CALL openport(const char *selector)
-{
-    const char first = selector[0];
-    if (first >= '0' && first <= '9')
-        selectedPortNumber = (unsigned short)(first - '0');
-    return OpenNumberedPort(selectedPortNumber);
-}
-
-int NORVAT_CALL OpenUSB(const char *request)
-{
-    if (request[0] == 'C' && request[1] == 'O')
-        return OpenPortByName(request);
-    selectedPortNumber = 6;
-    return OpenUsbBySerial(request);
+    portSession.portHandle = NULL;
+    portSession.serialLine = false;
+    return closed != FALSE;
 }

@@ -1,16 +1,23 @@
-/* Port selection, opening, serial line set-up and closing. */
+/* Port selection, opening, serial line set-up and closing. port.cpp holds what both platforms
+ * share (port numbers, the exports); open_<platform>.cpp and line_<platform>.cpp the device calls. */
 #ifndef NORVAT_PORT_H
 #define NORVAT_PORT_H
 
-/* Opens a device path into the session: "LPT1", a USB device link, or a name beginning with
- * 'C' (a serial port, opened as "\\.\" + name and set up at 9600 8N1). Closes the open port
- * first. Returns 1 when opened; 0 otherwise, and then no port is open. */
+/* Opens a device into the session: "LPT1", "LPT2", a USB device link, or a name beginning with
+ * 'C' (a serial port, set up at 9600 8N1 with XON/XOFF on output; at most 15 characters). On
+ * Linux also a "/dev/" path. Closes the open port first. Returns 1 when opened; 0 otherwise,
+ * with the reason set, and then no port is open. */
 int OpenPortByName(const char *name);
+
+/* Whether OpenUSB opens request by name (a serial port "CO...", on Linux also "/dev/...") rather
+ * than looking for a USB printer with that serial. */
+bool OpensByName(const char *request);
 
 /* Opens port number 0-9 as the port table says (6 is the first USB printer). */
 int OpenNumberedPort(unsigned short portNumber);
 
-/* Sets speed, 8N1 and XON/XOFF output on the open serial port. Non-zero on success. */
+/* Sets speed, 8N1 and XON/XOFF output on the open port. Non-zero on success; 0 with the
+ * platform's reason when the port is no serial line or refuses the rate. A port must be open. */
 int SetLineSpeed(int rate);
 
 #endif

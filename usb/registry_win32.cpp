@@ -4,6 +4,9 @@
  * path; nothing is cached, since entries come and go as printers are plugged in. */
 #include "usb/usb.h"
 
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include "interface/text.h"
 #include "usb/link.h"
 
@@ -81,7 +84,7 @@ bool ReadLink(const char *name, char *link)
 
 } // namespace
 
-DWORD CountPrintInterfaces(void)
+uint32_t CountPrintInterfaces(void)
 {
     HKEY key = OpenClassKey();
     if (key == NULL)
@@ -95,7 +98,7 @@ DWORD CountPrintInterfaces(void)
     return subkeys;
 }
 
-bool LookupPrintInterface(DWORD index, char *link)
+bool LookupPrintInterface(uint32_t index, char *link)
 {
     HKEY key = OpenClassKey();
     if (key == NULL)
@@ -108,7 +111,7 @@ bool LookupPrintInterface(DWORD index, char *link)
     return IsLive(name) && ReadLink(name, link);
 }
 
-bool LookupPrintInterfaceDetails(DWORD index, char *link, char *description)
+bool LookupPrintInterfaceDetails(uint32_t index, char *link, char *description)
 {
     HKEY key = OpenClassKey();
     if (key == NULL)

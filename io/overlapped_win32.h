@@ -1,0 +1,12 @@
+/* Overlapped requests on Windows: what the write and the read share. */
+#ifndef NORVAT_OVERLAPPED_WIN32_H
+#define NORVAT_OVERLAPPED_WIN32_H
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+/* Cancels a request this thread issued on port and waits until the platform has let go of the
+ * OVERLAPPED record and the buffer. Returns the bytes the request moved before it ended. */
+DWORD CancelAndCollect(HANDLE port, OVERLAPPED *overlapped);
+
+#endif
