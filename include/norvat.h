@@ -1,12 +1,32 @@
 /*
- * norvat.h - the public interface of Norvat.dll, a port library for printer-class devices.
+ * norvat.h - the public interface of Norvat, a port library for printer-class devices:
+ * Norvat.dll on Windows (32-bit x86 and 64-bit x86-64), libNorvat.so on Linux.
  *
  * One device is open at a time: a serial port (COM), a parallel port (LPT1/LPT2) or a USB
  * printer. All functions are cdecl on 32-bit x86 and exported by their plain names, so a host
- * may link the import library or bind them by name with GetProcAddress.
+ * may link the import library or bind them by name (GetProcAddress, dlsym, DllImport, ctypes).
+ * Texts are 8-bit (ANSI) and NUL-terminated. Buffers belong to the host and must be at least
+ * as large as stated.
  *
- * The library is not thread safe: call it from one thread at a time. No function validates its
- * pointers; buffers belong to the host and must be at least as large as stated.
+ * Failures: every function but closeport returns 0 on failure and leaves the reason in the
+ * platform's error: GetLastError() on Windows, errno on Linux. A successful call may leave any
+ * value there. The reasons, Windows code / Linux errno:
+ *   NORVAT_E_INVALID_ARGUMENT  87 / EINVAL     a null pointer, a negative count, a rate of 0 or
+ *                                              below, a serial name over 15 characters; the
+ *                                              call changes nothing (an open port stays open)
+ *   NORVAT_E_NO_PORT            6 / EBADF      no port is open
+ *   NORVAT_E_NOT_CONNECTED   1167 / ENODEV     no connected USB printer matched
+ *   NORVAT_E_NO_MORE_ITEMS    259 / ENOENT     nothing (more) to list
+ *   NORVAT_E_TIMEOUT         1460 / ETIMEDOUT  nothing arrived in time, or a write was given up
+ *                                              with no byte gone out
+ *   anything else                              the platform's own code for the device call that
+ *                                              failed (2 / ENOENT no such port, 5 / EACCES
+ *                                              access denied, EBUSY in use, ...)
+ *
+ * Threads: every function that touches the open port or the listing holds one process-wide
+ * lock for its whole call, so calls from several threads run one after another, in the order
+ * they came. A thread may therefore wait behind another thread's write, up to about 20 s when
+ * the device has stopped taking bytes, or behind a read, up to about 450 ms.
  */
 #ifndef NORVAT_H
 #define NORVAT_H
@@ -20,12 +40,27 @@
 #endif
 #else
 #define NORVAT_CALL
-#define NORVAT_API
+#define NORVAT_API __attribute__((visibility("default")))
 #endif
 
 /* Buffer sizes the host must provide. */
-#define NORVAT_LISTING_BUFFER_SIZE 191 /* FindFirstUSB / FindNextUSB */
+#define NORVAT_LISTING_BUFFER_SIZE 191 /* FindFirstUSB / FindNextUSB: 170 + '#' + 19 + NUL */
 #define NORVAT_VERSION_BUFFER_SIZE 16  /* GetDllVersion */
+
+/* The reasons the library sets itself (see above). */
+#ifdef _WIN32
+#define NORVAT_E_INVALID_ARGUMENT 87 /* ERROR_INVALID_PARAMETER */
+#define NORVAT_E_NO_PORT 6           /* ERROR_INVALID_HANDLE */
+#define NORVAT_E_NOT_CONNECTED 1167  /* ERROR_DEVICE_NOT_CONNECTED */
+#define NORVAT_E_NO_MORE_ITEMS 259   /* ERROR_NO_MORE_ITEMS */
+#define NORVAT_E_TIMEOUT 1460        /* ERROR_TIMEOUT */
+#else
+#define NORVAT_E_INVALID_ARGUMENT 22 /* EINVAL */
+#define NORVAT_E_NO_PORT 9           /* EBADF */
+#define NORVAT_E_NOT_CONNECTED 19    /* ENODEV */
+#define NORVAT_E_NO_MORE_ITEMS 2     /* ENOENT */
+#define NORVAT_E_TIMEOUT 110         /* ETIMEDOUT */
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,12 +68,16 @@ extern "C" {
 
 /**
  * Opens a port by number, taken from the first character of selector:
- * '0' LPT1, '1'-'4' COM1-COM4, '5' LPT2, '6' the first USB printer, '7'-'9' COM7-COM9.
+ * '0' LPT1, '1'-'4' COM1-COM4, '5' LPT2, '6' the first USB printer, '7'-'9' COM7-COM9
+ * (on Linux /dev/lp0, /dev/ttyS0-3, /dev/lp1, the first USB printer, /dev/ttyS6-8).
  * Any other first character (or an empty text) reuses the last number chosen, LPT1 at first.
  * A serial port is set to 9600 bit/s, 8N1, XON/XOFF on output. A port that is already open is
  * closed first.
- * @param selector NUL-terminated text; only its first character counts.
- * @returns 1 when the port was opened; 0 when it could not be opened (then no port is open).
+ * @param selector NUL-terminated text; only its first character counts. Not NULL.
+ * @returns 1 when the port was opened. 0 when it could not be opened, then no port is open:
+ *          the platform's code from the open; NORVAT_E_NOT_CONNECTED for '6' with no USB
+ *          printer, an open port then staying open; NORVAT_E_INVALID_ARGUMENT for NULL,
+ *          changing nothing.
  * Does not block beyond the open itself.
  */
 NORVAT_API int NORVAT_CALL openport(const char *selector);
@@ -46,54 +85,64 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
 /**
  * Opens a serial port by name, or a USB printer by serial.
  * @param request a name starting with "CO" (e.g. "COM12", at most 15 characters) opens that serial
- *        port as openport does; any other text is a listing text "description#serial" as
- *        returned by FindFirstUSB/FindNextUSB, or a bare serial, and opens the connected USB
- *        printer with that serial. The serial is what follows the first '#' within the first
- *        42 characters, so a listing text opens its printer only when the description has at
- *        most 41 characters, holds no '#' and does not begin with "CO"; a bare serial always
- *        works. Serials are compared over their first 19 characters, case-sensitively.
- * @returns 1 when opened; 0 otherwise (a name over 15 characters is refused). After a failed
- *          open that reached a device no port is open; when no printer matched, an open port
- *          stays open.
+ *        port as openport does (on Linux COMn is /dev/ttyS<n-1>, and a "/dev/" path opens that
+ *        device, a /dev/tty* one as a serial port); any other text is a listing text
+ *        "description#serial" as returned by FindFirstUSB/FindNextUSB, or a bare serial, and
+ *        opens the connected USB printer with that serial. The serial is what follows the first
+ *        '#' within the first 42 characters, so a listing text opens its printer only when the
+ *        description has at most 41 characters, holds no '#' and does not begin with "CO"; a
+ *        bare serial always works. Serials are compared over their first 19 characters,
+ *        case-sensitively. Not NULL.
+ * @returns 1 when opened. 0 otherwise: NORVAT_E_NOT_CONNECTED when no connected printer has
+ *          that serial (an open port then stays open); the platform's code when the open itself
+ *          failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes)
+ *          and for a serial name over 15 characters (then no port is open).
  */
 NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
 
 /**
  * Lists the first connected USB printer as "description#serial".
  * @param buffer receives the NUL-terminated listing text; at least
- *        NORVAT_LISTING_BUFFER_SIZE (191) bytes.
- * @returns 1 with the text in buffer; 0 when no printer is connected (buffer untouched).
- * Reads the registry only; does not block.
+ *        NORVAT_LISTING_BUFFER_SIZE (191) bytes. Not NULL.
+ * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS when no printer is connected
+ *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes).
+ * Reads the platform's device records only; does not block.
  */
 NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
 
 /**
  * Lists the next USB printer after the one last returned by FindFirstUSB/FindNextUSB.
- * @param buffer as for FindFirstUSB, at least 191 bytes.
- * @returns 1 with the text in buffer; 0 at the end of the listing (buffer untouched).
+ * @param buffer as for FindFirstUSB, at least 191 bytes. Not NULL.
+ * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS at the end of the listing
+ *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (the listing stays where
+ *          it was).
  */
 NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);
 
 /**
  * Closes the open port, if any. Calling it with no port open is harmless.
- * @returns no success indication: always 0 in the 32-bit build; in the 64-bit build non-zero
- *          when a port was closed and 0 when none was open.
+ * @returns no success indication: always 0 in the 32-bit build; in the 64-bit builds 1 when a
+ *          port was closed and 0 when none was open. Sets no reason.
  */
 NORVAT_API int NORVAT_CALL closeport(void);
 
 /**
  * Sets the line speed of the open serial port (8N1 and XON/XOFF on output are kept).
- * @param rate bits per second, e.g. 9600, 19200, 115200.
- * @returns non-zero on success; 0 when no port is open, the port is not a serial port (LPT,
- *          USB) or the rate is refused.
+ * @param rate bits per second, e.g. 9600, 19200, 115200; above 0.
+ * @returns non-zero on success. 0 with NORVAT_E_NO_PORT when no port is open; with the
+ *          platform's code when the port is not a serial port (LPT, USB) or refuses the rate;
+ *          with NORVAT_E_INVALID_ARGUMENT for a rate of 0 or below (the line keeps its speed).
  */
 NORVAT_API int NORVAT_CALL setbaudrate(int rate);
 
 /**
- * Writes count raw bytes to the open port with one overlapped write.
- * @param data bytes to send; count their number.
+ * Writes count raw bytes to the open port with one write.
+ * @param data bytes to send, not NULL; count their number, 0 or more.
  * @returns the number of bytes written (less than count after a partial write); 1 when count
- *          is 0 (nothing is sent); 0 when no port is open or nothing could be written.
+ *          is 0 (nothing is sent). 0 when nothing went out: NORVAT_E_NO_PORT, NORVAT_E_TIMEOUT
+ *          when the device took no byte in time, the platform's code when the write failed
+ *          (a device that is gone), NORVAT_E_INVALID_ARGUMENT for NULL or a negative count
+ *          (nothing is sent).
  * Blocks until the write completes; a write the device does not take is given up after about
  * 20 s, and the result is then the bytes that really went out. The port stays open.
  */
@@ -101,27 +150,33 @@ NORVAT_API int NORVAT_CALL sendbuf(const char *data, int count);
 
 /**
  * Sends a command: each character of text, then CR and LF, one byte per write.
- * @param text NUL-terminated command; an empty text sends CR LF alone.
- * @returns 1 when the text and CR LF were all written; 0 when no port is open or a byte was
- *          not taken (nothing after that byte is sent, CR LF included).
- * Blocks like sendbuf, up to about 20 s for the byte that stalls.
+ * @param text NUL-terminated command, not NULL; an empty text sends CR LF alone.
+ * @returns 1 when the text and CR LF were all written. 0 when a byte was not taken (nothing
+ *          after that byte is sent, CR LF included), with the reason of that byte's write as for
+ *          sendbuf; NORVAT_E_INVALID_ARGUMENT for NULL (nothing is sent).
+ * Blocks like sendbuf, up to about 20 s for the byte that stalls. Another thread's bytes never
+ * land inside a command.
  */
 NORVAT_API int NORVAT_CALL sendcommand(const char *text);
 
 /**
  * Reads what the device has sent, waiting at most about 450 ms for it.
- * @param buffer receives the bytes read and a NUL after them: count + 1 bytes.
- * @param count the most bytes to read.
- * @returns the number of bytes read, followed by a NUL in buffer; 0 when nothing arrived
- *          (then the buffer's contents are unspecified) or no port is open (buffer untouched).
+ * @param buffer receives the bytes read and a NUL after them: count + 1 bytes. Not NULL.
+ * @param count the most bytes to read, 0 or more.
+ * @returns the number of bytes read, followed by a NUL in buffer. 0 when nothing was read:
+ *          NORVAT_E_TIMEOUT when nothing arrived within the window (the buffer's contents are
+ *          then unspecified); NORVAT_E_NO_PORT (buffer untouched); the platform's code when the
+ *          device failed (a device that is gone); 0 as the reason for a count of 0 (the buffer
+ *          then holds the empty text and no waiting byte is taken); NORVAT_E_INVALID_ARGUMENT for
+ *          NULL or a negative count (buffer untouched, waiting bytes stay for the next call).
  * Blocks for at most about 450 ms; bytes that arrive later are kept for the next call.
  */
 NORVAT_API int NORVAT_CALL RcvBuf(char *buffer, int count);
 
 /**
  * Copies the version text "Ver1.2 2011/8/1" and its NUL into buffer.
- * @param buffer at least NORVAT_VERSION_BUFFER_SIZE (16) bytes.
- * @returns 15, the length of the text.
+ * @param buffer at least NORVAT_VERSION_BUFFER_SIZE (16) bytes. Not NULL.
+ * @returns 15, the length of the text; 0 with NORVAT_E_INVALID_ARGUMENT for NULL.
  */
 NORVAT_API int NORVAT_CALL GetDllVersion(char *buffer);
 
