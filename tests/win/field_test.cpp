@@ -108,11 +108,14 @@ TEST_F(VanishingDevice, CallsFailWithoutHangingAndThePortReopens)
     Pull();
     double start = NowMs();
     EXPECT_EQ(lib.sendcommand("PING"), 0);
+    EXPECT_TRUE(IsPlatformFailure(GetLastError())) << "sendcommand of a vanished device";
     EXPECT_EQ(lib.sendbuf("PING", 4), 0);
+    EXPECT_TRUE(IsPlatformFailure(GetLastError())) << "sendbuf of a vanished device";
     EXPECT_LT(NowMs() - start, 25000);
     char buffer[16];
     start = NowMs();
     EXPECT_EQ(lib.RcvBuf(buffer, 15), 0);
+    EXPECT_TRUE(IsPlatformFailure(GetLastError())) << "rcvbuf of a vanished device";
     EXPECT_LT(NowMs() - start, 1500);
     lib.closeport();
 

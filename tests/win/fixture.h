@@ -12,3 +12,14 @@ protected:
     void TearDown() override { lib.Unload(); }
     Norvat lib;
 };
+
+// Whether code is one the platform gave for a failed device call (a device that is gone), rather
+// than one of the reasons the library sets itself or none at all.
+inline ::testing::AssertionResult IsPlatformFailure(DWORD code)
+{
+    for (DWORD own : {ERROR_SUCCESS, ERROR_INVALID_PARAMETER, ERROR_INVALID_HANDLE,
+                      ERROR_DEVICE_NOT_CONNECTED, ERROR_NO_MORE_ITEMS, ERROR_TIMEOUT})
+        if (code == own)
+            return ::testing::AssertionFailure() << "reason " << code << " is not the platform's";
+    return ::testing::AssertionSuccess() << "reason " << code;
+}

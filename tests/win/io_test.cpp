@@ -204,6 +204,7 @@ TEST_F(ParallelIo, DeviceThatStopsTakingBytesMidCommandGetsNoCrLf)
 
     const double start = NowMs();
     EXPECT_EQ(lib.sendcommand("AB"), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_TIMEOUT) << "given up with no byte of 'B' gone out";
     const double took = NowMs() - start;
     EXPECT_GT(took, 18000) << "gave up before the 10 s wait and the 10 s look";
     EXPECT_LT(took, 40000);

@@ -33,17 +33,6 @@ const int kFaultsPerStalledRead = 16;
 // Printer threads' handles are kept until the printer goes; a fresh printer every so often.
 const int kUsbCyclesPerPrinter = 150;
 
-// The value a fresh handle gets. Wine hands out the lowest free slot of the handle table, so a
-// handle leaked anywhere shows as a higher value once the leaks fill the slots freed meanwhile.
-// (GetProcessHandleCount does not work under Wine.)
-uintptr_t FreshHandleValue()
-{
-    HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
-    CloseHandle(probe);
-    return value;
-}
-
 std::string Head(const std::string &text)
 {
     return text.size() <= 40 ? text

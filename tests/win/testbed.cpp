@@ -220,6 +220,14 @@ bool UnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+uintptr_t FreshHandleValue()
+{
+    HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
+    CloseHandle(probe);
+    return value;
+}
+
 double NowMs()
 {
     static LARGE_INTEGER frequency = [] {

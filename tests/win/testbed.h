@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "include/norvat.h"
@@ -91,6 +92,11 @@ std::string SttyOfCom(int comPort);
 
 // Whether we run under Wine (registry-writing tests refuse to run anywhere else).
 bool UnderWine();
+
+// The value a fresh handle gets. Wine hands out the lowest free slot of the handle table, so a
+// handle leaked anywhere shows as a higher value once the leaks fill the slots freed meanwhile.
+// (GetProcessHandleCount does not work under Wine.)
+uintptr_t FreshHandleValue();
 
 // Milliseconds since an arbitrary start.
 double NowMs();

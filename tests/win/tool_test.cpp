@@ -85,13 +85,6 @@ std::string Lines(std::string text)
     return plain;
 }
 
-// One line on stderr that begins "norvat: ".
-bool OneLineReason(const std::string &err)
-{
-    const std::string plain = Lines(err);
-    return plain.rfind("norvat: ", 0) == 0 && plain.find('\n') == plain.size() - 1;
-}
-
 TEST(Tool, HelpAndBadArgumentsShowTheUsage)
 {
     const ToolRun help = Tool("--help");
@@ -136,22 +129,46 @@ TEST(Tool, SendPutsTheExactBytesOnTheWire)
     }
 }
 
-TEST(Tool, FailuresExitWithOneLineReason)
+// The system's message for a code, as one line.
+std::string SystemMessage(DWORD code)
 {
-    struct {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
+        n--;
+    return std::string(text, n);
+}
+
+TEST(Tool, FailuresExitWithOneLineThatSaysWhy)
+{
+    // What the platform says about a parallel port asked for serial settings.
+    DeviceEnd fifo(ToWindowsPath(TestbedUnixPath("dev/lpt1")));
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_FALSE(GetCommState(fifo.Handle(), &dcb));
+    const DWORD notSerial = GetLastError();
+    fifo.Close();
+
+    ASSERT_TRUE(UnderWine());
+    ASSERT_TRUE(UsbRegistry::Clear()); // no USB printer at all
+    const struct {
         const char *arguments;
-        const char *reason;
+        std::string line;
     } cases[] = {
-        {"send COM55 X", "cannot open COM55"},
-        {"query 4 \"~HS\"", "no answer from 4"},
-        {"baud LPT1 9600", "cannot set 9600"},
-        {"query NOSUCHSERIAL X", "cannot open NOSUCHSERIAL"},
+        {"send COM55 X", "cannot open COM55: " + SystemMessage(ERROR_FILE_NOT_FOUND)},
+        {"send COM1234567890123 X",
+         "cannot open COM1234567890123: " + SystemMessage(ERROR_INVALID_PARAMETER)},
+        {"query 4 \"~HS\"", "no answer from 4: " + SystemMessage(ERROR_TIMEOUT)},
+        {"baud LPT1 9600", "cannot set 9600 bit/s on LPT1: " + SystemMessage(notSerial)},
+        {"query NOSUCHSERIAL X", "no USB printer with serial NOSUCHSERIAL is connected"},
+        {"send \"Desk#NOSUCH\" X", "no USB printer with serial NOSUCH is connected"},
+        {"send 6 X", "cannot open 6: no USB printer is connected"},
     };
     for (const auto &c : cases) {
         const ToolRun run = Tool(c.arguments);
         EXPECT_EQ(run.status, 1u) << c.arguments;
-        EXPECT_TRUE(OneLineReason(run.err)) << c.arguments << ": " << run.err;
-        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.arguments << ": " << run.err;
+        EXPECT_EQ(Lines(run.err), "norvat: " + c.line + "\n") << c.arguments;
     }
 }
 
@@ -244,6 +261,28 @@ TEST_F(ToolUsb, ListThenQueryAPrinterByItsListingText)
 
     const ToolRun first = Tool("query 6 ~HS");
     EXPECT_EQ(Lines(first.out), "LBL0042:~HS\n");
+}
+
+TEST_F(ToolUsb, PortsShowsEverySerialAndParallelPortAndThePrinters)
+{
+    const ToolRun run = Tool("ports");
+    EXPECT_EQ(run.status, 0u) << run.err;
+    const std::string out = "\n" + Lines(run.out); // every line then starts after a '\n'
+    // The test bed's ports, each with the device Windows has behind the name.
+    for (int com : {1, 2, 3, 4, 7, 8, 9, 11, 12, 19})
+        EXPECT_NE(out.find("\nserial    COM" + std::to_string(com) + " "), std::string::npos)
+            << "COM" << com << " in:\n" << out;
+    EXPECT_NE(out.find("(\\Device\\Serial0)\n"), std::string::npos) << out;
+    for (int lpt : {1, 2})
+        EXPECT_NE(out.find("\nparallel  LPT" + std::to_string(lpt)), std::string::npos) << out;
+    // Serial ports first, in number order, then parallel ports, then the USB printers exactly as
+    // the listing gives them, last.
+    EXPECT_EQ(out.rfind("\nserial    ", 0), 0u) << out;
+    EXPECT_LT(out.find("COM9 "), out.find("COM11 ")) << out;
+    EXPECT_LT(out.rfind("serial "), out.find("parallel ")) << out;
+    const std::string usb = "usb       Label printer#LBL0042\nusb       Receipt printer#RCP7731\n";
+    ASSERT_GE(out.size(), usb.size());
+    EXPECT_EQ(out.substr(out.size() - usb.size()), usb) << out;
 }
 
 TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
