@@ -1,14 +1,14 @@
-// norvat: check a printer from the command line, without writing code. Built on Norvat.dll
-// through its import library and public header only, as any host would use it.
+// norvat: check a printer from the command line, without writing code. Built on the library
+// through its public header only, as any host would use it; tools/system_<platform>.cpp has the
+// few system calls of its own (clock, error messages, the machine's ports).
 #include "include/norvat.h"
+#include "tools/system.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
 
 namespace {
 
@@ -17,6 +17,7 @@ const char kUsage[] =
     "\n"
     "  version                  print the library's version text\n"
     "  list                     list the connected USB printers, one \"description#serial\" a line\n"
+    "  ports                    list the serial and parallel ports and the USB printers\n"
     "  send PORT TEXT           send TEXT followed by CR LF\n"
     "  send --hex PORT HEX      send raw bytes given in hex (\"1B40\", \"1b 40\")\n"
     "  query [--hex] PORT TEXT  send TEXT with CR LF, then print the answer (as hex with --hex)\n"
@@ -39,6 +40,30 @@ int Fail(const std::string &reason)
 {
     std::fprintf(stderr, "norvat: %s\n", reason.c_str());
     return 1;
+}
+
+// A failure of a library call on PORT: what was tried, then why, from the reason it left.
+int Fail(const std::string &what, int reason)
+{
+    return Fail(what + ": " + ReasonText(reason));
+}
+
+// The serial OpenUSB looks for in PORT: what follows the '#' of a listing text, else all of it.
+std::string WantedSerial(const std::string &port)
+{
+    const size_t hash = port.find('#');
+    return hash == std::string::npos ? port : port.substr(hash + 1);
+}
+
+// An open that failed: no printer with that serial, or the system's reason.
+int OpenFailed(const std::string &port, int reason)
+{
+    if (MeansNoPrinter(reason)) {
+        if (port == "6")
+            return Fail("cannot open 6: no USB printer is connected");
+        return Fail("no USB printer with serial " + WantedSerial(port) + " is connected");
+    }
+    return Fail("cannot open " + port, reason);
 }
 
 // Opens PORT the way its form says; the library keeps it open until closeport.
@@ -100,17 +125,21 @@ void PrintAnswer(const std::string &answer, bool hex)
         std::putchar('\n');
 }
 
-// Collects the answer: reads until one quiet read follows some data, or about 3 s pass.
-std::string ReadAnswer()
+// Collects the answer: reads until one quiet read follows some data, or about 3 s pass. When
+// nothing came, *reason holds why the last read gave nothing.
+std::string ReadAnswer(int *reason)
 {
     std::string answer;
-    const DWORD start = GetTickCount();
+    const unsigned long long start = NowMs();
     char buffer[257];
-    while (GetTickCount() - start < 3000) {
+    while (NowMs() - start < 3000) {
         const int n = RcvBuf(buffer, 256);
-        if (n > 0)
+        if (n > 0) {
             answer.append(buffer, (size_t)n);
-        else if (!answer.empty())
+            continue;
+        }
+        *reason = LastReason();
+        if (!answer.empty())
             break;
     }
     return answer;
@@ -126,12 +155,13 @@ int Send(int argc, char **argv)
     if (hex && !ParseHex(payload, bytes))
         return Usage("HEX must be pairs of hex digits");
     if (!OpenPort(port))
-        return Fail("cannot open " + port);
+        return OpenFailed(port, LastReason());
     const bool sent = hex ? sendbuf(bytes.data(), (int)bytes.size()) == (int)bytes.size()
                           : sendcommand(payload.c_str()) == 1;
+    const int reason = LastReason();
     closeport();
     if (!sent)
-        return Fail("the device did not take all bytes on " + port);
+        return Fail("the device did not take all bytes on " + port, reason);
     std::printf("sent %u bytes to %s\n", (unsigned)(hex ? bytes.size() : payload.size() + 2),
                 port.c_str());
     return 0;
@@ -144,15 +174,17 @@ int Query(int argc, char **argv)
         return Usage("query needs PORT and TEXT");
     const std::string port = argv[hex ? 1 : 0];
     if (!OpenPort(port))
-        return Fail("cannot open " + port);
+        return OpenFailed(port, LastReason());
     if (sendcommand(argv[hex ? 2 : 1]) != 1) {
+        const int reason = LastReason();
         closeport();
-        return Fail("the device did not take the command on " + port);
+        return Fail("the device did not take the command on " + port, reason);
     }
-    const std::string answer = ReadAnswer();
+    int reason = 0;
+    const std::string answer = ReadAnswer(&reason);
     closeport();
     if (answer.empty())
-        return Fail("no answer from " + port);
+        return Fail("no answer from " + port, reason);
     PrintAnswer(answer, hex);
     return 0;
 }
@@ -166,10 +198,11 @@ int Baud(int argc, char **argv)
     if (*argv[1] == '\0' || *end != '\0' || rate <= 0 || rate > 4000000)
         return Usage("RATE must be a positive number of bits per second");
     if (!OpenPort(argv[0]))
-        return Fail(std::string("cannot open ") + argv[0]);
+        return OpenFailed(argv[0], LastReason());
     const bool set = setbaudrate((int)rate) != 0;
+    const int reason = LastReason();
     closeport();
-    return set ? 0 : Fail(std::string("cannot set ") + argv[1] + " bit/s on " + argv[0]);
+    return set ? 0 : Fail(std::string("cannot set ") + argv[1] + " bit/s on " + argv[0], reason);
 }
 
 int List()
@@ -177,6 +210,27 @@ int List()
     char text[NORVAT_LISTING_BUFFER_SIZE];
     for (int found = FindFirstUSB(text); found == 1; found = FindNextUSB(text))
         std::printf("%s\n", text);
+    return 0;
+}
+
+// Which port is my printer on: every serial and parallel port, then the USB printers, one a
+// line as "KIND  PORT", PORT being what the other commands take.
+int Ports()
+{
+    const std::vector<SystemPort> ports = SystemPorts();
+    int width = 0;
+    for (const SystemPort &port : ports)
+        width = std::max(width, (int)port.name.size());
+    for (const SystemPort &port : ports) {
+        if (port.detail.empty())
+            std::printf("%-9s %s\n", port.kind.c_str(), port.name.c_str());
+        else
+            std::printf("%-9s %-*s  (%s)\n", port.kind.c_str(), width, port.name.c_str(),
+                        port.detail.c_str());
+    }
+    char text[NORVAT_LISTING_BUFFER_SIZE];
+    for (int found = FindFirstUSB(text); found == 1; found = FindNextUSB(text))
+        std::printf("%-9s %s\n", "usb", text);
     return 0;
 }
 
@@ -199,6 +253,8 @@ int main(int argc, char **argv)
     }
     if (command == "list")
         return argc == 2 ? List() : Usage("list takes no arguments");
+    if (command == "ports")
+        return argc == 2 ? Ports() : Usage("ports takes no arguments");
     if (command == "send")
         return Send(argc - 2, argv + 2);
     if (command == "query")
