@@ -115,8 +115,9 @@ void PrintTable(const Figures &f)
         Row("sendcommand " + std::to_string(c.textLength) + " chars, us per byte",
             c.libraryUsPerByte, c.rawUsPerByte, Ratio(c.libraryUsPerByte, c.rawUsPerByte), "-",
             c.allArrived ? "" : "bytes lost");
-        Row("  raw + named event per write, us/byte", kNone, c.rawNamedEventUsPerByte,
-            Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte), "-", "");
+        const double overhead = Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte);
+        Row("  raw + named event per write, us/byte", kNone, c.rawNamedEventUsPerByte, overhead,
+            "<= 1.10", Verdict(overhead > 0 && overhead <= kSendcommandOverheadTarget));
 
         const ReadFigures &r = f.read;
         const bool readsRight = r.wrongLibrary == 0;
@@ -181,6 +182,7 @@ bool WriteJson(const Figures &f, const std::string &path)
              "},\n";
 
         const SendcommandFigures &c = f.sendcommand;
+        const double overhead = Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte);
         j += "  \"sendcommand\": {\"text_length\": " + std::to_string(c.textLength) +
              ", \"bytes_per_command\": " + std::to_string(c.bytesPerCommand) +
              ", \"commands\": " + std::to_string(c.commands) +
@@ -188,6 +190,9 @@ bool WriteJson(const Figures &f, const std::string &path)
              ", \"raw_us_per_byte\": " + Number(c.rawUsPerByte) +
              ", \"raw_named_event_us_per_byte\": " + Number(c.rawNamedEventUsPerByte) +
              ", \"ratio\": " + Number(Ratio(c.libraryUsPerByte, c.rawUsPerByte)) +
+             ", \"named_event_ratio\": " + Number(overhead) +
+             ", \"target_named_event_ratio\": " + Number(kSendcommandOverheadTarget) +
+             ", \"met\": " + (overhead > 0 && overhead <= kSendcommandOverheadTarget ? "true" : "false") +
              ", \"all_arrived\": " + (c.allArrived ? "true" : "false") + "},\n";
 
         const ReadFigures &r = f.read;
