@@ -4,6 +4,7 @@
 #ifndef NORVAT_SESSION_H
 #define NORVAT_SESSION_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef _WIN32

@@ -29,6 +29,26 @@ static inline size_t CopyText(char *field, size_t fieldSize, const char *text)
     return n;
 }
 
+/* Whether two texts are equal, byte for byte. */
+static inline bool SameText(const char *a, const char *b)
+{
+    while (*a != '\0' && *a == *b) {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+
+/* Whether text begins with prefix. */
+static inline bool StartsWith(const char *text, const char *prefix)
+{
+    while (*prefix != '\0' && *text == *prefix) {
+        text++;
+        prefix++;
+    }
+    return *prefix == '\0';
+}
+
 /* Whether needle occurs anywhere in text (plain, case-sensitive byte comparison). */
 static inline int ContainsText(const char *text, const char *needle)
 {

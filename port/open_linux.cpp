@@ -1,0 +1,134 @@
+/* Opening and closing devices on Linux. The names the shared code uses map onto device nodes:
+ * COMn is /dev/ttyS<n-1>, LPT1 and LPT2 are /dev/lp0 and /dev/lp1, a USB device link is the
+ * node of the printer udev lists under it, and a "/dev/" path is taken as it is. Every device is
+ * opened non-blocking; the I/O code does the waiting. */
+#include "port/port.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "interface/reason.h"
+#include "interface/session.h"
+#include "interface/text.h"
+#include "port/line_linux.h"
+#include "usb/udev_linux.h"
+
+namespace {
+
+/* As on Windows, where "\\.\" + name must fit 20 bytes, a serial name has at most 15
+ * characters. */
+const size_t kLongestSerialName = 15;
+const char kDevicePrefix[] = "/dev/";
+const char kTerminalPrefix[] = "/dev/tty";
+const char kUsbLinkPrefix[] = "\\\\?\\USB#";
+enum { kPathField = 500 };
+
+/* "COM12" -> "/dev/ttyS11". Only COM, then a number from 1 without leading zeros, names a
+ * port; any other "CO..." name names none. */
+bool SerialPortPath(const char *name, char *path, size_t size)
+{
+    if (!StartsWith(name, "COM") || name[3] < '1' || name[3] > '9')
+        return false;
+    unsigned long number = 0;
+    for (const char *d = name + 3; *d != '\0'; d++) {
+        if (*d < '0' || *d > '9')
+            return false;
+        number = number * 10 + (unsigned long)(*d - '0');
+    }
+    snprintf(path, size, "/dev/ttyS%lu", number - 1);
+    return true;
+}
+
+/* Whether the open may stay: a serial port belongs to one opener, as on Windows. TIOCEXCL keeps
+ * other processes' opens out (not root's, and emulated terminals do not take it, so its failure
+ * is ignored); the advisory lock is what every opener of ours checks, root included. */
+bool ClaimSerialLine(int fd)
+{
+    ioctl(fd, TIOCEXCL);
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    if (errno == EWOULDBLOCK)
+        errno = EBUSY;
+    return false;
+}
+
+} // namespace
+
+bool OpensByName(const char *request)
+{
+    return (request[0] == 'C' && request[1] == 'O') || StartsWith(request, kDevicePrefix);
+}
+
+int OpenPortByName(const char *name)
+{
+    char path[kPathField];
+    bool serial = false;
+
+    if (name[0] == 'C') {
+        if (BoundedLength(name, kLongestSerialName + 1) > kLongestSerialName) {
+            ClosePortHandle();
+            return Refuse(kReasonBadArgument);
+        }
+        if (!SerialPortPath(name, path, sizeof path)) {
+            ClosePortHandle();
+            errno = ENOENT;
+            return 0;
+        }
+        serial = true;
+    } else if (SameText(name, "LPT1") || SameText(name, "LPT2")) {
+        CopyText(path, sizeof path, name[3] == '1' ? "/dev/lp0" : "/dev/lp1");
+    } else if (StartsWith(name, kUsbLinkPrefix)) {
+        if (!PrinterNodeForLink(name, path, sizeof path)) {
+            /* Unplugged since it was looked up. */
+            ClosePortHandle();
+            errno = ENOENT;
+            return 0;
+        }
+    } else {
+        if (BoundedLength(name, sizeof path) >= sizeof path) {
+            ClosePortHandle();
+            errno = ENAMETOOLONG;
+            return 0;
+        }
+        CopyText(path, sizeof path, name);
+        serial = StartsWith(name, kTerminalPrefix);
+    }
+
+    /* A host that opens again without closeport would otherwise leak the old descriptor, and a
+     * serial port would stay claimed, so reopening the same port would fail. */
+    ClosePortHandle();
+
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0; /* open's errno: ENOENT, EACCES, EBUSY, ... */
+    if (serial && !ClaimSerialLine(fd)) {
+        const int reason = errno;
+        close(fd);
+        errno = reason;
+        return 0;
+    }
+    portSession.portHandle = fd;
+    portSession.serialLine = serial;
+    if (serial)
+        SetUpSerialLine(fd);
+    return 1;
+}
+
+bool ClosePortHandle(void)
+{
+    bool closed = false;
+    if (portSession.portHandle >= 0) {
+        /* Keep the caller's errno: closing before an open must not hide why it failed. The
+         * descriptor is gone after close() whatever it returns, so it is never retried. */
+        const int reason = errno;
+        closed = close(portSession.portHandle) == 0;
+        errno = reason;
+    }
+    portSession.portHandle = NORVAT_NO_PORT;
+    portSession.serialLine = false;
+    return closed;
+}
