@@ -1,9 +1,11 @@
 // libFuzzer target for the link text code. An input is up to three texts separated by '\n':
-// a link (also used as the text a host hands to OpenUSB), a description and a wanted serial; each is cut at its first NUL
-// and handed over as an exact-size heap copy. ASan catches any access past a text or field;
+// a link (also used as the text a host hands to OpenUSB, and as an IEEE 1284 device id), a
+// description (also a USB product name) and a wanted serial (also a USB serial); each is cut at
+// its first NUL and handed over as an exact-size heap copy. ASan catches any access past a text or field;
 // the invariants below trap when a result is wrong.
 #include "include/norvat.h"
 #include "tests/native/heap_text.h"
+#include "usb/device_id.h"
 #include "usb/link.h"
 
 #include <algorithm>
@@ -119,6 +121,30 @@ void CheckRoundTrip(const std::string &description, const std::string &parsed)
         REQUIRE(WantedSerial(request.get()) == request.get());
 }
 
+// The Linux build's link from udev's attributes: any serial that fits parses back out of it,
+// and the description never leaves its field or the 170-byte limit.
+void CheckDeviceId(const std::string &deviceId, const std::string &product,
+                   const std::string &serial)
+{
+    HeapText id(deviceId), name(product), s(serial), vendor("03f0"), pid("1950");
+    HeapText link = HeapText::Field(kRegistryValueLimit + 1);
+    const bool built = BuildDeviceLink(link.get(), link.size(), vendor.get(), pid.get(), s.get());
+    REQUIRE(built == (!serial.empty() && serial.size() <= kRegistryValueLimit - 65));
+    if (built && serial.find('#') == std::string::npos) {
+        HeapText copy(link.get());
+        HeapText parsed = HeapText::Field(kSerialField);
+        ParseLinkSerial(copy.get(), parsed.get());
+        // The serial starts at position 26, so its end is found for serials up to 41
+        // characters; a longer one runs on into the tail, but past the 19 kept either way.
+        REQUIRE(std::string(parsed.get()) == serial.substr(0, kSerialMax));
+    }
+    HeapText description = HeapText::Field(kRegistryValueLimit + 1);
+    if (DescribePrinter(description.get(), description.size(), id.get(), name.get()))
+        REQUIRE(std::strlen(description.get()) > 0);
+    else
+        REQUIRE(description.get()[0] == '\0' && product.empty());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -143,5 +169,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckMatches(serial, wanted);
     CheckMatches(link, wanted);
     CheckRoundTrip(description, serial);
+    CheckDeviceId(link, description, wanted);
     return 0;
 }
