@@ -11,6 +11,7 @@ add_library(Norvat SHARED
   interface/lock_linux.cpp
   port/open_linux.cpp
   port/line_linux.cpp
+  port/termios2_linux.cpp
   io/write_linux.cpp
   io/read_linux.cpp
   usb/udev_linux.cpp
@@ -23,8 +24,10 @@ set_target_properties(Norvat PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
 target_include_directories(Norvat PRIVATE ${CMAKE_SOURCE_DIR})
+# No "GNU unique" symbols: glibc never unloads a library that has them, and dlclose must close
+# an open port.
 target_compile_options(Norvat PRIVATE ${NORVAT_WARNINGS} -fno-exceptions -fno-rtti
-  -fno-threadsafe-statics)
+  -fno-threadsafe-statics -fno-gnu-unique)
 target_link_options(Norvat PRIVATE
   -Wl,--version-script=${CMAKE_SOURCE_DIR}/interface/norvat.map
   -Wl,--as-needed -Wl,-z,defs -Wl,-z,now -Wl,-z,relro)
