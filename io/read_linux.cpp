@@ -17,6 +17,12 @@ const int64_t kReadWindowMs = 450;
 /* On a serial line the Windows timeouts end a read 200 ms after its last byte. */
 const int64_t kSerialGapMs = 200;
 
+bool HungUp(int fd)
+{
+    struct pollfd state = {fd, POLLIN, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 } // namespace
 
 int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
@@ -41,8 +47,14 @@ int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || errno != EAGAIN) {
-            failure = n == 0 ? EIO : errno; /* end of file or EIO: the device is gone */
+        if (n < 0 && errno != EAGAIN) {
+            failure = errno; /* EIO, ENODEV: the device is gone */
+            break;
+        }
+        if (n == 0 && HungUp(fd)) {
+            /* A terminal that was hung up (a USB adapter pulled out) reads as end of file; a
+             * line set to return at once reads 0 too, but is not hung up. */
+            failure = EIO;
             break;
         }
         int64_t wait = start + kReadWindowMs - MonotonicMs();

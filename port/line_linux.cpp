@@ -90,8 +90,10 @@ void SetUpSerialLine(int fd)
         /* Raw: no echo, no line editing, no signals, no translation of CR or NL either way. */
         cfmakeraw(&t);
         t.c_cflag |= CLOCAL | CREAD;
-        /* Reads return at once with what is there; the read loop does the waiting. */
-        t.c_cc[VMIN] = 0;
+        /* A read waits for one byte, no timer: with the descriptor non-blocking an empty line
+         * then reads as EAGAIN, not as the 0 that also means a hang-up, and the read loop does
+         * the waiting. */
+        t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
         tcsetattr(fd, TCSANOW, &t);
     }

@@ -1,0 +1,302 @@
+#include "tests/linux/testbed.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+template <typename T> bool Bind(void *module, const char *name, T &fn)
+{
+    fn = reinterpret_cast<T>(dlsym(module, name));
+    return fn != nullptr;
+}
+
+const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
+
+std::string UsbDevicePath(const UsbPrinter &p) { return kUsbHost + p.usbPort; }
+std::string InterfacePath(const UsbPrinter &p) { return UsbDevicePath(p) + "/" + p.usbPort + ":1.0"; }
+std::string NodePath(const UsbPrinter &p) { return InterfacePath(p) + "/usbmisc/" + p.node; }
+
+// The number at the end of a node name: lp12 -> 12.
+int NodeNumber(const std::string &node)
+{
+    return std::atoi(node.c_str() + node.find_first_of("0123456789"));
+}
+
+// Passes every ioctl to the pty; with roundOff set, a rate of 12345 becomes 12300 on the way,
+// as a driver that cannot make it exactly would do.
+gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roundOff)
+{
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (roundOff != nullptr && (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2)) {
+        GError *error = nullptr;
+        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(
+            umockdev_ioctl_client_get_arg(client), 0, sizeof(struct termios2), &error);
+        if (data != nullptr) {
+            auto *t = reinterpret_cast<struct termios2 *>(data->data);
+            if (t->c_ospeed == 12345)
+                t->c_ospeed = t->c_ispeed = 12300;
+        }
+        g_clear_error(&error);
+    }
+    int error = 0;
+    GError *failure = nullptr;
+    const int result = umockdev_ioctl_client_execute(client, &error, &failure);
+    g_clear_error(&failure);
+    umockdev_ioctl_client_complete(client, result, error);
+    return TRUE;
+}
+
+std::vector<UMockdevIoctlBase *> &Handlers()
+{
+    static std::vector<UMockdevIoctlBase *> handlers;
+    return handlers;
+}
+
+} // namespace
+
+bool Norvat::Load()
+{
+    module = dlopen(NORVAT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr)
+        return false;
+    return Bind(module, "openport", openport) && Bind(module, "OpenUSB", OpenUSB) &&
+           Bind(module, "FindFirstUSB", FindFirstUSB) && Bind(module, "FindNextUSB", FindNextUSB) &&
+           Bind(module, "closeport", closeport) && Bind(module, "setbaudrate", setbaudrate) &&
+           Bind(module, "sendbuf", sendbuf) && Bind(module, "sendcommand", sendcommand) &&
+           Bind(module, "RcvBuf", RcvBuf) && Bind(module, "GetDllVersion", GetDllVersion);
+}
+
+void Norvat::Unload()
+{
+    if (module != nullptr)
+        dlclose(module);
+    module = nullptr;
+}
+
+Testbed::Testbed()
+{
+    bed_ = umockdev_testbed_new();
+    // Asked only after the bed exists: umockdev answers this once and keeps the answer.
+    if (bed_ == nullptr || !umockdev_in_mock_environment()) {
+        error_ = "not under umockdev-wrapper: refusing to touch the machine's real ports";
+        return;
+    }
+    std::string devices;
+    for (int n = 0; n <= 8; n++) {
+        const std::string name = "ttyS" + std::to_string(n);
+        devices += "P: /devices/platform/serial8250/tty/" + name + "\nN: " + name +
+                   "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=tty\nA: dev=4:" +
+                   std::to_string(64 + n) + "\n\n";
+    }
+    for (int n = 0; n <= 1; n++) {
+        const std::string name = "lp" + std::to_string(n);
+        devices += "P: /devices/platform/parport_pc.956/parport" + std::to_string(n) + "/" + name +
+                   "\nN: " + name + "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=lp\nA: dev=6:" +
+                   std::to_string(n) + "\n\n";
+    }
+    ready_ = Add(devices);
+}
+
+Testbed::~Testbed()
+{
+    for (UMockdevIoctlBase *handler : Handlers())
+        g_object_unref(handler);
+    Handlers().clear();
+    if (bed_ != nullptr)
+        g_object_unref(bed_);
+}
+
+bool Testbed::Add(const std::string &description)
+{
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(bed_, description.c_str(), &error)) {
+        error_ = error != nullptr ? error->message : "umockdev refused the description";
+        g_clear_error(&error);
+        return false;
+    }
+    return true;
+}
+
+bool Testbed::Plug(const UsbPrinter &p)
+{
+    std::string d = "P: " + UsbDevicePath(p) + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" +
+                    "A: idVendor=" + p.vendor + "\nA: idProduct=" + p.product + "\n";
+    if (!p.serial.empty())
+        d += "A: serial=" + p.serial + "\n";
+    if (!p.productName.empty())
+        d += "A: product=" + p.productName + "\n";
+    d += "\nP: " + InterfacePath(p) + "\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n" +
+         "E: SUBSYSTEM=usb\n\nP: " + NodePath(p) + "\nN: usb/" + p.node +
+         "\nE: DEVNAME=/dev/usb/" + p.node + "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" +
+         std::to_string(NodeNumber(p.node)) + "\n";
+    if (!p.deviceId.empty())
+        d += "A: ieee1284_id=" + p.deviceId + "\n";
+    return Add(d);
+}
+
+bool Testbed::Unplug(const UsbPrinter &p)
+{
+    const std::string node = "/dev/usb/" + p.node;
+    const int end = umockdev_testbed_get_dev_fd(bed_, node.c_str());
+    const std::string root = umockdev_testbed_get_root_dir(bed_);
+    char pts[64] = {0};
+    if (end < 0 || readlink((root + node).c_str(), pts, sizeof pts - 1) <= 0)
+        return false;
+    // Children first, or their class links stay and the bed refuses later additions.
+    for (const std::string &path : {NodePath(p), InterfacePath(p), UsbDevicePath(p)})
+        umockdev_testbed_remove_device(bed_, ("/sys" + path).c_str());
+    // Closing the pty's far end is the hang-up an open descriptor sees; the bed keeps a
+    // harmless descriptor under the same number.
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, end);
+    close(null);
+    // The freed pty number is handed out again, and a stale map entry would make the bed abort.
+    std::string map = std::string(pts);
+    for (char &c : map)
+        if (c == '/')
+            c = '_';
+    unlink((root + "/dev/.ptymap/" + map).c_str());
+    return access(node.c_str(), F_OK) != 0;
+}
+
+int Testbed::End(const std::string &node)
+{
+    return umockdev_testbed_get_dev_fd(bed_, node.c_str());
+}
+
+bool Testbed::PassIoctls(const std::string &node, bool roundOff)
+{
+    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl),
+                     roundOff ? reinterpret_cast<gpointer>(1) : nullptr);
+    Handlers().push_back(handler);
+    GError *error = nullptr;
+    const bool attached = umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
+    g_clear_error(&error);
+    return attached;
+}
+
+std::string ReadEnd(int fd, size_t count, int ms)
+{
+    std::string got;
+    const double deadline = NowMs() + ms;
+    while (got.size() < count) {
+        const int left = (int)(deadline - NowMs());
+        if (left <= 0)
+            break;
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, left) <= 0 || !(ready.revents & POLLIN))
+            break;
+        char buffer[65536];
+        const size_t want = std::min(sizeof buffer, count - got.size());
+        const ssize_t n = read(fd, buffer, want);
+        if (n <= 0)
+            break;
+        got.append(buffer, (size_t)n);
+    }
+    return got;
+}
+
+std::string DrainEnd(int fd, int quietMs)
+{
+    std::string all;
+    for (;;) {
+        const std::string more = ReadEnd(fd, 65536, quietMs);
+        if (more.empty())
+            return all;
+        all += more;
+    }
+}
+
+bool WriteEnd(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += (size_t)n;
+    }
+    return true;
+}
+
+Answerer::Answerer(int fd, const std::string &name) : fd_(fd), name_(name)
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+Answerer::~Answerer()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+std::string Answerer::Received()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return received_;
+}
+
+void Answerer::Run()
+{
+    std::string line;
+    while (!stop_) {
+        // Short reads, so a stop is seen promptly; a closed far end reads as nothing.
+        const std::string got = ReadEnd(fd_, 4096, 20);
+        if (got.empty()) {
+            usleep(1000);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            received_ += got;
+        }
+        line += got;
+        for (size_t end; (end = line.find("\r\n")) != std::string::npos; line.erase(0, end + 2))
+            WriteEnd(fd_, name_ + ":" + line.substr(0, end) + "\r\n");
+    }
+}
+
+long LineSpeed(int fd)
+{
+    struct termios2 t;
+    if (ioctl(fd, TCGETS2, &t) != 0)
+        return -1;
+    return (long)t.c_ospeed;
+}
+
+std::string Shell(const std::string &command)
+{
+    std::string out;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return "<popen failed>";
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+double NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
+
+std::string ToolPath()
+{
+    return NORVAT_TOOL;
+}

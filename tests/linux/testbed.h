@@ -1,0 +1,110 @@
+// The Linux test bed: every test process makes its own umockdev test bed, with emulated serial
+// ports, parallel ports and USB printers, and holds their device ends (real ptys underneath).
+// libNorvat.so is bound with dlopen, the way hosts bind it. Runs under umockdev-wrapper.
+#pragma once
+
+#include <umockdev.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "include/norvat.h"
+
+// The ten exports, bound by name from a freshly loaded libNorvat.so.
+struct Norvat {
+    void *module = nullptr;
+    decltype(&::openport) openport = nullptr;
+    decltype(&::OpenUSB) OpenUSB = nullptr;
+    decltype(&::FindFirstUSB) FindFirstUSB = nullptr;
+    decltype(&::FindNextUSB) FindNextUSB = nullptr;
+    decltype(&::closeport) closeport = nullptr;
+    decltype(&::setbaudrate) setbaudrate = nullptr;
+    decltype(&::sendbuf) sendbuf = nullptr;
+    decltype(&::sendcommand) sendcommand = nullptr;
+    decltype(&::RcvBuf) RcvBuf = nullptr;
+    decltype(&::GetDllVersion) GetDllVersion = nullptr;
+
+    bool Load();   // dlopen + every export; false if any is missing
+    void Unload(); // dlclose: runs the library's unload teardown
+};
+
+// A USB printer as udev would show it: the USB device, its interface and the usbmisc node.
+struct UsbPrinter {
+    std::string usbPort = "1-2"; // where it is plugged in: sysfs .../usb1/<usbPort>
+    std::string node = "lp0";    // /dev/usb/<node>
+    std::string vendor = "03f0", product = "1950";
+    std::string serial;          // empty: the device has no serial attribute
+    std::string productName = "Label printer";
+    std::string deviceId;        // ieee1284_id; empty: none
+};
+
+class Testbed {
+public:
+    // The standard bed: /dev/ttyS0-ttyS8 (COM1-COM9) and /dev/lp0, /dev/lp1 (LPT1, LPT2).
+    Testbed();
+    ~Testbed();
+    Testbed(const Testbed &) = delete;
+    Testbed &operator=(const Testbed &) = delete;
+
+    // Whether the bed is up and this process really sees it (run under umockdev-wrapper).
+    bool Ready() const { return ready_; }
+    const std::string &Error() const { return error_; }
+
+    bool Plug(const UsbPrinter &printer);
+    // Pulls the printer out: its records and node go, and an open descriptor of it sees the
+    // hang-up. It can come back only under another node name.
+    bool Unplug(const UsbPrinter &printer);
+
+    // The device's end of a node, e.g. "/dev/ttyS0": what the library writes arrives here.
+    int End(const std::string &node);
+
+    // Ioctls on node that umockdev would refuse (TIOCEXCL, termios2) go to the pty instead;
+    // with roundOff, a driver that keeps 12300 when asked for 12345 (and takes other rates).
+    bool PassIoctls(const std::string &node, bool roundOff = false);
+
+private:
+    bool Add(const std::string &description);
+    UMockdevTestbed *bed_ = nullptr;
+    UMockdevIoctlBase *ioctls_ = nullptr;
+    bool ready_ = false;
+    std::string error_;
+};
+
+// Reads a device end until count bytes arrived or ms passed; returns what arrived.
+std::string ReadEnd(int fd, size_t count, int ms);
+// Reads whatever arrives until the end has been quiet for quietMs.
+std::string DrainEnd(int fd, int quietMs = 100);
+bool WriteEnd(int fd, const std::string &bytes);
+
+// A device on a device end that answers every CR LF-ended line with "<name>:<line>" CR LF, on
+// a thread of its own, and records every byte it got.
+class Answerer {
+public:
+    Answerer(int fd, const std::string &name);
+    ~Answerer();
+    std::string Received();
+
+private:
+    void Run();
+    int fd_;
+    std::string name_;
+    std::mutex lock_;
+    std::string received_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The output speed of a device end's line in bit/s (the pty's two ends share their settings);
+// stty cannot show rates that have no B-constant. -1 when it cannot be read.
+long LineSpeed(int fd);
+
+// Runs a shell command in the test bed (children inherit it) and returns its standard output.
+std::string Shell(const std::string &command);
+
+// Milliseconds since an arbitrary start.
+double NowMs();
+
+// Paths of what the build made.
+std::string ToolPath();
