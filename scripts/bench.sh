@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the bench: installs what it needs, builds both targets, brings up the simulated devices
-# and runs norvat_bench.exe for x64 and, where this machine can execute 32-bit programs, x86.
-# Prints each table; the figures land in build/bench/norvat-bench-<arch>.json. The test bed is
+# Runs the bench: installs what it needs, builds both Windows targets and the Linux library,
+# brings up the simulated devices and runs norvat_bench.exe for x64 and, where this machine can
+# execute 32-bit programs, x86, then norvat_bench for Linux on a pseudo-terminal. Prints each
+# table; the figures land in build/bench/norvat-bench-<arch>.json. The test bed is
 # taken down again only if this script brought it up. Exit status 0 when every run completed
 # (a target missed is reported in the table, not in the status).
 set -uo pipefail
@@ -10,7 +11,7 @@ mkdir -p "$NORVAT_BUILD/bench"
 cd "$NORVAT_ROOT"
 
 norvat_install_packages || exit 1
-for preset in x64 x86; do
+for preset in x64 x86 linux; do
     echo "== build $preset"
     norvat_build "$preset" || exit 1
 done
@@ -43,6 +44,9 @@ if norvat_can_run_win32; then
 else
     echo "== bench x86 SKIPPED: $(norvat_win32_skip_reason)"
 fi
+echo "== bench linux"
+rm -f "$NORVAT_BUILD/bench/norvat-bench-linux.json"
+"$NORVAT_BUILD/linux/bin/norvat_bench" --json "$NORVAT_BUILD/bench/norvat-bench-linux.json" || status=1
 echo
 ls -l "$NORVAT_BUILD"/bench/*.json 2>/dev/null
 exit $status

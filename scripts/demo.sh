@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# The main job: builds Norvat.dll for 32-bit x86 and 64-bit x86-64, sets up simulated devices
-# under Wine and, for each target, drives them with the norvat tool built on the DLL: the
-# version, a command and its answer on a serial port, the USB printer listing, and a command
-# to a USB printer opened by its listing text.
+# The main job: builds Norvat.dll for 32-bit x86 and 64-bit x86-64 and libNorvat.so for Linux,
+# sets up simulated devices under Wine and, for each Windows target, drives them with the norvat
+# tool built on the DLL: the version, a command and its answer on a serial port, the USB printer
+# listing, and a command to a USB printer opened by its listing text. Then the same tool built
+# on libNorvat.so lists the ports and an emulated USB printer under umockdev, and queries it.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
 cd "$NORVAT_ROOT"
 
 norvat_install_packages
-for preset in x86 x64; do
+for preset in x86 x64 linux; do
     echo "== build $preset"
     norvat_build "$preset"
 done
 echo "   $(ls -l build/x86/bin/Norvat.dll | awk '{print $5}') bytes  build/x86/bin/Norvat.dll"
 echo "   $(ls -l build/x64/bin/Norvat.dll | awk '{print $5}') bytes  build/x64/bin/Norvat.dll"
+echo "   $(ls -lL build/linux/lib/libNorvat.so | awk '{print $5}') bytes  build/linux/lib/libNorvat.so" \
+     "(needs: $(objdump -p build/linux/lib/libNorvat.so | awk '/NEEDED/ { printf "%s ", $2 }'))"
 
 echo "== simulated devices"
 scripts/testbed.sh up
@@ -56,5 +59,23 @@ for target in $targets; do
     touch "$stop"
     wait "$sim"
 done
+
 echo
-echo "== done: both DLLs opened, wrote, read and closed their ports"
+echo "== linux: libNorvat.so against devices umockdev emulates"
+# Two USB printers, a serial and a parallel port; the label printer and the device on the serial
+# port each answer one "~HS" with a status line, as scripted in tests/linux/devices.
+devices=$NORVAT_ROOT/tests/linux/devices
+(
+    cd build/linux/bin
+    export LD_LIBRARY_PATH=$NORVAT_ROOT/build/linux/lib
+    umockdev-run -d "$devices/printers.umockdev" \
+        -s /dev/usb/lp0="$devices/label-printer.script" \
+        -s /dev/ttyS0="$devices/serial-printer.script" -- bash -c '
+        norvat() { echo "\$ norvat$(printf " %q" "$@")"; timeout 20 ./norvat "$@" | sed "s/^/  /"; }
+        norvat version
+        norvat ports
+        norvat query "$(./norvat list | head -n 1)" "~HS"
+        norvat query COM1 "~HS"'
+)
+echo
+echo "== done: both DLLs and libNorvat.so opened, wrote, read and closed their ports"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Runs every test: installs what it needs, builds both DLLs and the native checks, brings up the
-# simulated devices and runs ctest for the native checks, then the 64-bit and the 32-bit
-# Windows tests under Wine. On machines that cannot execute 32-bit programs the 32-bit DLL is
-# still checked statically (native checks), and its runtime tests are reported as skipped.
+# Runs every test: installs what it needs, builds both DLLs, the native checks and the Linux
+# library, brings up the simulated devices and runs ctest for the native checks, then the 64-bit
+# and the 32-bit Windows tests under Wine, then the Linux tests natively under umockdev. On
+# machines that cannot execute 32-bit programs the 32-bit DLL is still checked statically
+# (native checks), and its runtime tests are reported as skipped.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
 cd "$NORVAT_ROOT"
 
 norvat_install_packages || exit 1
-for preset in x86 x64 native; do
+for preset in x86 x64 native linux; do
     echo "== build $preset"
     norvat_build "$preset" || exit 1
 done
@@ -26,8 +27,9 @@ counts="$NORVAT_BUILD/ctest-counts"
 # Runs one ctest preset and records "preset total failed" (failed is -1 when ctest broke off).
 run_ctest() {
     local preset=$1 log="$NORVAT_BUILD/ctest-$1.log" total bad
+    shift
     echo "== tests: $preset"
-    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|\*\*\*'
+    ctest --preset "$preset" "$@" 2>&1 | tee "$log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|\*\*\*'
     total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
     bad=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
     if [ -z "$total" ]; then
@@ -49,6 +51,8 @@ else
     echo "== tests: x86 runtime SKIPPED (${skipped:-0} tests): $(norvat_win32_skip_reason)"
     echo "   the 32-bit DLL's exports, imports, calling convention and version were checked statically"
 fi
+# Each Linux test makes its own umockdev test bed, so they run side by side.
+run_ctest linux -j 3
 
 passed=$(awk '$3 >= 0 { p += $2 - $3 } END { print p + 0 }' "$counts")
 failed=$(awk '{ f += ($3 < 0 ? 1 : $3) } END { print f + 0 }' "$counts")
