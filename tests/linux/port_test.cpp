@@ -94,6 +94,7 @@ TEST_F(LinuxTest, OpenUsbTakesComNamesAndDevicePaths)
         {"COM01", ENOENT},
         {"COMA", ENOENT},
         {"CONSOLE", ENOENT},
+        {"COM123456789012", ENOENT},  // 15 characters: a name, but no such port
         {"COM1234567890123", EINVAL}, // 16 characters
         {"/dev/nosuchport", ENOENT},
         {"com1", ENODEV},             // not "CO": a USB printer's serial

@@ -92,6 +92,8 @@ TEST_F(NorvatTest, EveryZeroResultSaysWhy)
     // Opens that reach the platform give its code; a serial name over 15 characters is ours.
     EXPECT_TRUE(FailsWith(Call([&] { return lib.OpenUSB("COM55"); }), ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(
+        FailsWith(Call([&] { return lib.OpenUSB("COM123456789012"); }), ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(
         FailsWith(Call([&] { return lib.OpenUSB("COM1234567890123"); }), ERROR_INVALID_PARAMETER));
 
     // A quiet line, on a serial and on a parallel port.
