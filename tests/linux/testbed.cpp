@@ -15,12 +15,6 @@
 
 namespace {
 
-template <typename T> bool Bind(void *module, const char *name, T &fn)
-{
-    fn = reinterpret_cast<T>(dlsym(module, name));
-    return fn != nullptr;
-}
-
 const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
 
 std::string UsbDevicePath(const UsbPrinter &p) { return kUsbHost + p.usbPort; }
@@ -68,13 +62,8 @@ std::vector<UMockdevIoctlBase *> &Handlers()
 bool Norvat::Load()
 {
     module = dlopen(NORVAT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr)
-        return false;
-    return Bind(module, "openport", openport) && Bind(module, "OpenUSB", OpenUSB) &&
-           Bind(module, "FindFirstUSB", FindFirstUSB) && Bind(module, "FindNextUSB", FindNextUSB) &&
-           Bind(module, "closeport", closeport) && Bind(module, "setbaudrate", setbaudrate) &&
-           Bind(module, "sendbuf", sendbuf) && Bind(module, "sendcommand", sendcommand) &&
-           Bind(module, "RcvBuf", RcvBuf) && Bind(module, "GetDllVersion", GetDllVersion);
+    return module != nullptr &&
+           BindAll([this](const char *name) { return dlsym(module, name); });
 }
 
 void Norvat::Unload()

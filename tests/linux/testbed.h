@@ -10,21 +10,11 @@
 #include <string>
 #include <thread>
 
-#include "include/norvat.h"
+#include "tests/shared/exports.h"
 
 // The ten exports, bound by name from a freshly loaded libNorvat.so.
-struct Norvat {
+struct Norvat : NorvatExports {
     void *module = nullptr;
-    decltype(&::openport) openport = nullptr;
-    decltype(&::OpenUSB) OpenUSB = nullptr;
-    decltype(&::FindFirstUSB) FindFirstUSB = nullptr;
-    decltype(&::FindNextUSB) FindNextUSB = nullptr;
-    decltype(&::closeport) closeport = nullptr;
-    decltype(&::setbaudrate) setbaudrate = nullptr;
-    decltype(&::sendbuf) sendbuf = nullptr;
-    decltype(&::sendcommand) sendcommand = nullptr;
-    decltype(&::RcvBuf) RcvBuf = nullptr;
-    decltype(&::GetDllVersion) GetDllVersion = nullptr;
 
     bool Load();   // dlopen + every export; false if any is missing
     void Unload(); // dlclose: runs the library's unload teardown

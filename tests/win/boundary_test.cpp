@@ -1,9 +1,8 @@
 // The boundary a host meets: refused arguments, the reason after every 0 result, and several
 // threads sharing the library.
+#include "tests/shared/boundary_cases.h"
 #include "tests/win/usb_fixture.h"
 
-#include <climits>
-#include <functional>
 #include <set>
 
 namespace {
@@ -39,28 +38,8 @@ TEST_F(NorvatTest, RefusedArgumentsChangeNothing)
     Sleep(100);
 
     char buffer[32];
-    const struct {
-        const char *call;
-        std::function<int()> run;
-    } refused[] = {
-        {"openport(NULL)", [&] { return lib.openport(nullptr); }},
-        {"OpenUSB(NULL)", [&] { return lib.OpenUSB(nullptr); }},
-        {"FindFirstUSB(NULL)", [&] { return lib.FindFirstUSB(nullptr); }},
-        {"FindNextUSB(NULL)", [&] { return lib.FindNextUSB(nullptr); }},
-        {"GetDllVersion(NULL)", [&] { return lib.GetDllVersion(nullptr); }},
-        {"sendbuf(NULL, 3)", [&] { return lib.sendbuf(nullptr, 3); }},
-        {"sendbuf(NULL, 0)", [&] { return lib.sendbuf(nullptr, 0); }},
-        {"sendbuf(data, -1)", [&] { return lib.sendbuf("abc", -1); }},
-        {"sendbuf(data, INT_MIN)", [&] { return lib.sendbuf("abc", INT_MIN); }},
-        {"sendcommand(NULL)", [&] { return lib.sendcommand(nullptr); }},
-        {"RcvBuf(NULL, 5)", [&] { return lib.RcvBuf(nullptr, 5); }},
-        {"RcvBuf(buffer, -1)", [&] { return lib.RcvBuf(buffer, -1); }},
-        {"setbaudrate(0)", [&] { return lib.setbaudrate(0); }},
-        {"setbaudrate(-9600)", [&] { return lib.setbaudrate(-9600); }},
-        {"setbaudrate(INT_MIN)", [&] { return lib.setbaudrate(INT_MIN); }},
-    };
-    for (const auto &c : refused)
-        EXPECT_TRUE(FailsWith(Call(c.run), ERROR_INVALID_PARAMETER)) << c.call;
+    for (const NamedCall &c : RefusedCalls(lib, buffer))
+        EXPECT_TRUE(FailsWith(Call(c.run), ERROR_INVALID_PARAMETER)) << c.name;
 
     // The line keeps its speed, nothing went out, the waiting bytes are still there, and the
     // port still carries bytes.
@@ -171,22 +150,8 @@ TEST_F(Usb, RefusedListingCallsLeaveTheCursorWhereItWas)
     EXPECT_EQ(Next(), "B#SER1");
 }
 
-// Several host threads on one printer: writers and a reader, as a point-of-sale program with a
-// UI thread and a status poller has them.
-const int kWriters = 4;
-const int kRecords = 100;
-const size_t kRecordSize = 32;
+// Several host threads on one printer: writers and a reader (tests/shared/boundary_cases.h).
 const char kSharedSerial[] = "MT";
-
-// A 32-byte record that says who sent it: "T1R042:" and filler, then CR LF.
-std::string Record(int writer, int n)
-{
-    char head[16];
-    std::snprintf(head, sizeof head, "T%dR%03d:", writer, n);
-    std::string record = head;
-    record.append(kRecordSize - 2 - record.size(), (char)('a' + writer));
-    return record + "\r\n";
-}
 
 struct Shared {
     Norvat *lib;
@@ -250,18 +215,6 @@ DWORD WINAPI ReadAnswers(void *arg)
     return 0;
 }
 
-// Splits text into its CR LF-ended lines; a trailing part without CR LF is kept as is.
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-        lines.push_back(text.substr(at, end + 2 - at));
-    if (at < text.size())
-        lines.push_back(text.substr(at));
-    return lines;
-}
-
 class Threads : public Usb, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(Threads, WritersAndAReaderShareOnePrinterWithoutLosingOrMixingBytes)
@@ -294,15 +247,9 @@ TEST_P(Threads, WritersAndAReaderShareOnePrinterWithoutLosingOrMixingBytes)
     EXPECT_LT(shared.longestCallMs, 5000);
 
     // Every record arrived whole, once, and each writer's in its order.
-    const std::vector<std::string> lines = Lines(printer->Received().substr(before));
-    ASSERT_EQ(lines.size(), (size_t)(kWriters * kRecords));
-    int nextOf[kWriters] = {};
-    for (const std::string &line : lines) {
-        const int writer = line.size() > 1 ? line[1] - '0' : -1;
-        ASSERT_TRUE(writer >= 0 && writer < kWriters) << "mixed bytes: " << line;
-        ASSERT_EQ(line, Record(writer, nextOf[writer])) << "mixed or lost bytes";
-        nextOf[writer]++;
-    }
+    const std::string received = printer->Received().substr(before);
+    ASSERT_EQ(RecordsCheck(received), "");
+    const std::vector<std::string> lines = Lines(received);
     // And the reader got every answer, whole.
     std::multiset<std::string> answers, expected;
     for (const std::string &answer : Lines(shared.answers))

@@ -3,26 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-
-template <typename T> bool Bind(HMODULE module, const char *name, T &fn)
-{
-    fn = reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-    return fn != nullptr;
-}
-
-} // namespace
-
 bool Norvat::Load()
 {
     module = LoadLibraryA("Norvat.dll");
-    if (module == nullptr)
-        return false;
-    return Bind(module, "openport", openport) && Bind(module, "OpenUSB", OpenUSB) &&
-           Bind(module, "FindFirstUSB", FindFirstUSB) && Bind(module, "FindNextUSB", FindNextUSB) &&
-           Bind(module, "closeport", closeport) && Bind(module, "setbaudrate", setbaudrate) &&
-           Bind(module, "sendbuf", sendbuf) && Bind(module, "sendcommand", sendcommand) &&
-           Bind(module, "RcvBuf", RcvBuf) && Bind(module, "GetDllVersion", GetDllVersion);
+    return module != nullptr && BindAll([this](const char *name) {
+               return reinterpret_cast<void *>(GetProcAddress(module, name));
+           });
 }
 
 void Norvat::Unload()

@@ -9,21 +9,11 @@
 #include <cstdint>
 #include <string>
 
-#include "include/norvat.h"
+#include "tests/shared/exports.h"
 
-// The ten exports and the samples, bound by name from a freshly loaded Norvat.dll.
-struct Norvat {
+// The ten exports, bound by name from a freshly loaded Norvat.dll.
+struct Norvat : NorvatExports {
     HMODULE module = nullptr;
-    decltype(&::openport) openport = nullptr;
-    decltype(&::OpenUSB) OpenUSB = nullptr;
-    decltype(&::FindFirstUSB) FindFirstUSB = nullptr;
-    decltype(&::FindNextUSB) FindNextUSB = nullptr;
-    decltype(&::closeport) closeport = nullptr;
-    decltype(&::setbaudrate) setbaudrate = nullptr;
-    decltype(&::sendbuf) sendbuf = nullptr;
-    decltype(&::sendcommand) sendcommand = nullptr;
-    decltype(&::RcvBuf) RcvBuf = nullptr;
-    decltype(&::GetDllVersion) GetDllVersion = nullptr;
 
     bool Load();   // LoadLibrary + every export; false if any is missing
     void Unload(); // FreeLibrary: runs the library's unload teardown
