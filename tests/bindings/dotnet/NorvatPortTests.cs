@@ -37,7 +37,7 @@ static class NorvatPortTests
                        "binary answer: " + BitConverter.ToString(answer));
                 Stopwatch clock = Stopwatch.StartNew();
                 Expect(port.Read().Length == 0, "nothing more arrives");
-                Expect(clock.ElapsedMilliseconds < 1500, "an empty read took " + clock.ElapsedMilliseconds + " ms");
+                Expect(clock.ElapsedMilliseconds < 800, "an empty read took " + clock.ElapsedMilliseconds + " ms");
                 Expect(port.Read(int.MaxValue).Length == 0, "the largest read asks a bounded buffer");
                 Throws(NorvatReason.InvalidArgument, () => port.Read(-1));
             }
@@ -54,6 +54,10 @@ static class NorvatPortTests
         Case("a missing port throws with ENOENT", () => {
             NorvatException e = Throws(2, () => NorvatPort.Open("COM55"));
             Expect(e.Message.Contains("COM55") && e.Message.Contains("No such file"), "message: " + e.Message);
+            using (NorvatPort lpt = NorvatPort.Open("LPT1")) // /dev/lp0 is described, /dev/lp1 is not
+                Expect(lpt.IsOpen, "LPT1");
+            Throws(2, () => NorvatPort.Open("LPT2"));
+            Throws(2, () => NorvatPort.Open("2"));
         });
         Case("a null or empty argument throws with EINVAL", () => {
             Throws(NorvatReason.InvalidArgument, () => NorvatPort.Open(null));

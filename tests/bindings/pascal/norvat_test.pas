@@ -77,7 +77,7 @@ begin
       begin
         started := GetTickCount64;
         answer := NorvatRead;
-        if (answer <> '') or (NorvatLastError <> NORVAT_E_TIMEOUT) or (GetTickCount64 - started > 1500) then
+        if (answer <> '') or (NorvatLastError <> NORVAT_E_TIMEOUT) or (GetTickCount64 - started > 800) then
           Report('opens by listing text and talks to the printer', 'empty read: ' + Shown(answer) +
                  'reason ' + IntToStr(NorvatLastError))
         else
