@@ -74,7 +74,7 @@ bindings/          C# (Norvat.cs), Python (pip install bindings/python), Delphi/
                    (Norvat.pas); bindings/README.md shows each in a few lines
 
 C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW, Linux); or with CMake
-        find_package(Norvat 1.2 REQUIRED) and target_link_libraries(app PRIVATE Norvat::Norvat)
+        find_package(Norvat $major.$minor REQUIRED) and target_link_libraries(app PRIVATE Norvat::Norvat)
         with CMAKE_PREFIX_PATH set to this folder; or pkg-config with PKG_CONFIG_PATH set to
         <this folder>/<x86|x64|linux/lib>/pkgconfig.
 Others: bind the exports by name with the cdecl convention, or use bindings/.
