@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds both targets and lays out what a developer downloads: release/Norvat-<version>/ with
-# x86/ and x64/ (Norvat.dll, Norvat.lib, libNorvat.dll.a, norvat.exe), include/norvat.h and a
-# short usage text, and a zip of that folder beside it.
+# Builds the three targets and lays out what a developer downloads: release/Norvat-<version>/
+# with x86/ and x64/ (Norvat.dll, Norvat.lib, libNorvat.dll.a, norvat.exe, pkgconfig/norvat.pc),
+# linux/ (lib/libNorvat.so and its links, lib/pkgconfig/norvat.pc, bin/norvat), include/norvat.h,
+# lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal) and a short usage
+# text, and a zip of that folder beside it. --no-build takes the builds as they are.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
@@ -11,7 +13,11 @@ if [ "${1:-}" != --no-build ]; then
     norvat_install_packages
     norvat_build x86
     norvat_build x64
+    norvat_build linux
 fi
+for target in x86 x64 linux; do
+    [ -d "build/$target" ] || { echo "build/$target missing: norvat_build $target first" >&2; exit 1; }
+done
 
 major=$(sed -n 's/^#define NORVAT_VERSION_MAJOR \([0-9]*\).*/\1/p' interface/version.h)
 minor=$(sed -n 's/^#define NORVAT_VERSION_MINOR \([0-9]*\).*/\1/p' interface/version.h)
@@ -19,12 +25,37 @@ name=Norvat-$major.$minor
 out=$NORVAT_ROOT/release/$name
 rm -rf "$out" "$out.zip"
 mkdir -p "$out/include"
+# @NAME@ in a template from cmake/package/, for this version.
+fill() {
+    sed -e "s|@NORVAT_VERSION@|$major.$minor|g" -e "s|@NORVAT_VERSION_MAJOR@|$major|g" \
+        -e "s|@NORVAT_PC_PREFIX@|${3:-}|g" -e "s|@NORVAT_PC_LIBDIR@|${4:-}|g" \
+        "cmake/package/$1.in" >"$2"
+}
 for target in x86 x64; do
-    mkdir -p "$out/$target"
+    mkdir -p "$out/$target/pkgconfig"
     cp build/$target/bin/Norvat.dll build/$target/bin/norvat.exe "$out/$target/"
     cp build/$target/lib/Norvat.lib build/$target/lib/libNorvat.dll.a "$out/$target/"
+    fill norvat.pc "$out/$target/pkgconfig/norvat.pc" ../.. "$target"
 done
+mkdir -p "$out/linux/lib/pkgconfig" "$out/linux/bin"
+cp -P build/linux/lib/libNorvat.so build/linux/lib/libNorvat.so.$major \
+    "build/linux/lib/libNorvat.so.$major.$minor" "$out/linux/lib/"
+cp build/linux/bin/norvat "$out/linux/bin/"
+# The tool finds the library beside it in the release, not in the build tree (what an install
+# step does; the new path is shorter than the build's, so it fits in place).
+cmake -DFILE="$out/linux/bin/norvat" -DRPATH='$ORIGIN/../lib' -P cmake/package/set_rpath.cmake >/dev/null
+fill norvat.pc "$out/linux/lib/pkgconfig/norvat.pc" ../../.. linux/lib
+mkdir -p "$out/lib/cmake/Norvat"
+fill NorvatConfig.cmake "$out/lib/cmake/Norvat/NorvatConfig.cmake"
+fill NorvatConfigVersion.cmake "$out/lib/cmake/Norvat/NorvatConfigVersion.cmake"
 cp include/norvat.h "$out/include/"
+# The bindings' sources, as a host copies them into its own build.
+mkdir -p "$out/bindings/dotnet" "$out/bindings/python/norvat" "$out/bindings/pascal"
+cp bindings/README-section.md "$out/bindings/README.md"
+cp bindings/dotnet/Norvat.cs bindings/dotnet/Norvat.csproj "$out/bindings/dotnet/"
+cp bindings/python/pyproject.toml bindings/python/README.md "$out/bindings/python/"
+cp bindings/python/norvat/__init__.py bindings/python/norvat/_native.py "$out/bindings/python/norvat/"
+cp bindings/pascal/Norvat.pas "$out/bindings/pascal/"
 cat >"$out/USAGE.txt" <<TEXT
 Norvat $major.$minor - port library for printer-class devices (COM, LPT, USB printers)
 
@@ -33,10 +64,20 @@ x86/  32-bit build      x64/  64-bit build
   Norvat.lib       import library for MSVC
   libNorvat.dll.a  import library for MinGW
   norvat.exe       command-line check of a printer: norvat --help
+  pkgconfig/       norvat.pc for MinGW builds that use pkg-config
+linux/  x86-64 Linux build
+  lib/libNorvat.so the library (libc and libudev only) and its links; lib/pkgconfig/norvat.pc
+  bin/norvat       the same command-line tool
 include/norvat.h   the ten functions, cdecl, with what each returns and how long it blocks
+lib/cmake/Norvat/  find_package(Norvat): the target Norvat::Norvat for MinGW, MSVC and Linux
+bindings/          C# (Norvat.cs), Python (pip install bindings/python), Delphi/Free Pascal
+                   (Norvat.pas); bindings/README.md shows each in a few lines
 
-C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW).
-Others: bind the exports by name with the cdecl convention.
+C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW, Linux); or with CMake
+        find_package(Norvat $major.$minor REQUIRED) and target_link_libraries(app PRIVATE Norvat::Norvat)
+        with CMAKE_PREFIX_PATH set to this folder; or pkg-config with PKG_CONFIG_PATH set to
+        <this folder>/<x86|x64|linux/lib>/pkgconfig.
+Others: bind the exports by name with the cdecl convention, or use bindings/.
 
   norvat list                           connected USB printers as description#serial
   norvat query COM1 "~HS"               send a command, print the answer

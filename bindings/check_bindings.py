@@ -1,0 +1,473 @@
+#!/usr/bin/env python3
+"""Checks that each binding declares the library as include/norvat.h does: the ten exports by
+their exact names, cdecl, 8-bit (ANSI) texts, the argument and result types, the buffer sizes
+and the reason codes. Bindings that cannot run on this machine (32-bit Windows, Delphi) are held
+to the header this way.
+
+usage: check_bindings.py [ROOT]      ROOT is the source tree (default: this file's parent's parent)
+Exit status 0 when every binding agrees, 1 with one line per disagreement otherwise.
+"""
+import ast
+import os
+import re
+import sys
+
+# What a parameter of the header is to a binding: an int, a text the library reads
+# (const char *), or a buffer the library writes (char *).
+INT, TEXT, BUFFER = "int", "text", "buffer"
+
+
+class Header:
+    def __init__(self, functions, sizes, codes, cdecl):
+        self.functions = functions  # name -> [kind, ...]
+        self.sizes = sizes          # "LISTING" / "VERSION" -> bytes
+        self.codes = codes          # "INVALID_ARGUMENT" ... -> (windows, linux)
+        self.cdecl = cdecl
+
+
+def strip_c_comments(text):
+    text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
+    return re.sub(r"//[^\n]*", " ", text)
+
+
+def parse_header(text):
+    problems = []
+    text = strip_c_comments(text)
+    functions = {}
+    for m in re.finditer(r"NORVAT_API\s+int\s+NORVAT_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        kinds = []
+        params = m.group(2).strip()
+        if params != "void":
+            for param in params.split(","):
+                p = " ".join(param.replace("*", " * ").split())
+                if re.fullmatch(r"const char \* \w+", p):
+                    kinds.append(TEXT)
+                elif re.fullmatch(r"char \* \w+", p):
+                    kinds.append(BUFFER)
+                elif re.fullmatch(r"int \w+", p):
+                    kinds.append(INT)
+                else:
+                    problems.append("header: %s: unknown parameter %r" % (m.group(1), param))
+        functions[m.group(1)] = kinds
+    sizes = {m.group(1): int(m.group(2)) for m in
+             re.finditer(r"#define\s+NORVAT_(LISTING|VERSION)_BUFFER_SIZE\s+(\d+)", text)}
+    # The reason codes come twice: the Windows values under #ifdef _WIN32, then errno values.
+    codes = {}
+    win = re.search(r"#ifdef\s+_WIN32(.*?)#else(.*?)#endif", text[text.find("NORVAT_E_") - 200:],
+                    flags=re.S)
+    if win:
+        w = dict(re.findall(r"#define\s+NORVAT_E_(\w+)\s+(\d+)", win.group(1)))
+        lx = dict(re.findall(r"#define\s+NORVAT_E_(\w+)\s+(\d+)", win.group(2)))
+        codes = {k: (int(w[k]), int(lx[k])) for k in w if k in lx}
+    cdecl = re.search(r"#ifdef\s+_WIN32\s*\n\s*#define\s+NORVAT_CALL\s+__cdecl", text) is not None
+    if len(functions) != 10 or set(sizes) != {"LISTING", "VERSION"} or len(codes) != 5:
+        problems.append("header: expected 10 exports, 2 buffer sizes and 5 reason codes, found "
+                        "%d, %d, %d" % (len(functions), len(sizes), len(codes)))
+    if not cdecl:
+        problems.append("header: NORVAT_CALL is not __cdecl on Windows")
+    return Header(functions, sizes, codes, cdecl), problems
+
+
+def snake(name):
+    return re.sub(r"(?<=[a-z])(?=[A-Z])", "_", name).upper()
+
+
+def split_top(text, sep=","):
+    """Splits at sep outside (), [] and <>."""
+    parts, depth, start = [], 0, 0
+    for i, c in enumerate(text):
+        if c in "([<":
+            depth += 1
+        elif c in ")]>":
+            depth -= 1
+        elif c == sep and depth == 0:
+            parts.append(text[start:i])
+            start = i + 1
+    parts.append(text[start:])
+    return [p.strip() for p in parts if p.strip()]
+
+
+def closing(text, start):
+    """Index of the parenthesis closing the one at start."""
+    depth = 0
+    for i in range(start, len(text)):
+        if text[i] == "(":
+            depth += 1
+        elif text[i] == ")":
+            depth -= 1
+            if depth == 0:
+                return i
+    return -1
+
+
+def allocation(code, variable, before, pattern):
+    """The size expression of the last allocation of variable ahead of position before."""
+    found = None
+    for m in re.finditer(r"\b%s\s*=\s*%s" % (variable, pattern), code[:before]):
+        found = m.group(1)
+    return found
+
+
+def common_checks(lang, header, declared, problems):
+    """declared: name -> list of declarations found; each must be there exactly once."""
+    for name in header.functions:
+        count = len(declared.get(name, []))
+        if count == 0:
+            problems.append("%s: %s is not declared" % (lang, name))
+        elif count > 1:
+            problems.append("%s: %s is declared %d times" % (lang, name, count))
+    for name in declared:
+        if name not in header.functions:
+            problems.append("%s: %s is not an export of norvat.h" % (lang, name))
+
+
+# ---- C# ---------------------------------------------------------------------------------------
+
+CS_TYPES = {
+    INT: {"int", "Int32", "System.Int32"},
+    TEXT: {"string", "byte[]"},
+    BUFFER: {"byte[]", "StringBuilder", "System.Text.StringBuilder", "IntPtr"},
+}
+
+
+def check_csharp(header, text):
+    lang = "C#"
+    problems = []
+    code = strip_c_comments(text)
+    consts = dict(re.findall(r"const\s+string\s+(\w+)\s*=\s*\"([^\"]*)\"", code))
+    declared = {}
+    for m in re.finditer(r"\[\s*DllImport\s*\(", code):
+        end = closing(code, m.end() - 1)
+        args = split_top(code[m.end():end])
+        library = args[0] if args else ""
+        library = consts.get(library.split(".")[-1], library.strip('"'))
+        if library not in ("Norvat", "Norvat.dll", "libNorvat.so"):
+            continue  # not one of ours (libc's strerror, say)
+        named = {}
+        for arg in args[1:]:
+            key, _, value = arg.partition("=")
+            named[key.strip()] = value.strip()
+        semicolon = code.find(";", end)
+        decl = code[end:semicolon]
+        d = re.search(r"extern\s+([\w.\[\]]+)\s+(\w+)\s*\(", decl)
+        if not d:
+            problems.append("%s: a DllImport without an extern method" % lang)
+            continue
+        result, method = d.group(1), d.group(2)
+        entry = named.get("EntryPoint", '"%s"' % method).strip('"')
+        declared.setdefault(entry, []).append(method)
+        where = "%s: %s" % (lang, entry)
+        if named.get("CallingConvention") != "CallingConvention.Cdecl":
+            problems.append("%s: CallingConvention is %s, not CallingConvention.Cdecl"
+                            % (where, named.get("CallingConvention", "the default (StdCall)")))
+        if named.get("CharSet") != "CharSet.Ansi":
+            problems.append("%s: CharSet is %s, not CharSet.Ansi"
+                            % (where, named.get("CharSet", "not given")))
+        if named.get("SetLastError") != "true":
+            problems.append("%s: SetLastError is not true: the reason would be lost" % where)
+        if result not in CS_TYPES[INT]:
+            problems.append("%s: returns %s, not int" % (where, result))
+        if entry not in header.functions:
+            continue
+        popen = decl.find("(", d.start(2))
+        params = split_top(decl[popen + 1:closing(decl, popen)])
+        kinds = header.functions[entry]
+        if len(params) != len(kinds):
+            problems.append("%s: %d arguments, norvat.h has %d" % (where, len(params), len(kinds)))
+            continue
+        for i, (param, kind) in enumerate(zip(params, kinds), 1):
+            lead = re.match(r"\s*((?:\[[^\]]*\]\s*)*)", param)
+            attrs = lead.group(1)
+            ptype = " ".join(param[lead.end():].split()[:-1])
+            if ptype not in CS_TYPES[kind]:
+                problems.append("%s: argument %d is %s, norvat.h has %s (%s)"
+                                % (where, i, ptype, kind, "/".join(sorted(CS_TYPES[kind]))))
+            m2 = re.search(r"UnmanagedType\.(\w+)", attrs)
+            if m2 and m2.group(1) not in ("LPStr", "LPArray"):
+                problems.append("%s: argument %d is marshalled as %s, not an 8-bit text"
+                                % (where, i, m2.group(1)))
+            if kind == BUFFER and re.search(r"\bIn\b", attrs) and not re.search(r"\bOut\b", attrs):
+                problems.append("%s: argument %d is a buffer the library fills but is [In] only"
+                                % (where, i))
+    common_checks(lang, header, declared, problems)
+
+    for which, name in (("LISTING", "ListingBufferSize"), ("VERSION", "VersionBufferSize")):
+        m = re.search(r"const\s+int\s+%s\s*=\s*(\d+)\s*;" % name, code)
+        if not m or int(m.group(1)) != header.sizes.get(which):
+            problems.append("%s: %s is %s, norvat.h says %s" % (lang, name, m and m.group(1),
+                                                                 header.sizes.get(which)))
+    # Buffers handed to the library are allocated from those constants (or bigger).
+    for call, need in (("FindFirstUSB", "ListingBufferSize"), ("FindNextUSB", "ListingBufferSize"),
+                       ("GetDllVersion", "VersionBufferSize")):
+        for m in re.finditer(r"NorvatNative\.%s\s*\(\s*(\w+)\s*\)" % call, code):
+            size = allocation(code, m.group(1), m.start(), r"new\s+byte\s*\[([^\]]+)\]")
+            if size is None or size.strip().split(".")[-1] != need:
+                problems.append("%s: the buffer for %s is new byte[%s], not %s"
+                                % (lang, call, size, need))
+    for m in re.finditer(r"NorvatNative\.RcvBuf\s*\(\s*(\w+)\s*,\s*(\w+)\s*\)", code):
+        size = allocation(code, m.group(1), m.start(), r"new\s+byte\s*\[([^\]]+)\]")
+        if size is None or "".join(size.split()) != m.group(2) + "+1":
+            problems.append("%s: the buffer for RcvBuf is new byte[%s]; it must hold count + 1"
+                            % (lang, size))
+    found = dict((k, (int(w), int(lx))) for k, w, lx in
+                 re.findall(r"(\w+)\s*=\s*Pick\(\s*(\d+)\s*,\s*(\d+)\s*\)", code))
+    check_codes(lang, header, {snake(k): v for k, v in found.items()}, problems)
+    return problems
+
+
+def check_codes(lang, header, found, problems):
+    for name, (windows, linux) in header.codes.items():
+        if name not in found:
+            problems.append("%s: reason %s missing" % (lang, name))
+        elif found[name] != (windows, linux):
+            problems.append("%s: reason %s is %s/%s, norvat.h says %s/%s"
+                            % ((lang, name) + found[name] + (windows, linux)))
+
+
+# ---- Python -------------------------------------------------------------------------------------
+
+PY_TYPES = {
+    INT: {"c_int", "ctypes.c_int", "c_int32", "ctypes.c_int32"},
+    TEXT: {"c_char_p", "ctypes.c_char_p"},
+    BUFFER: {"POINTER(c_char)", "ctypes.POINTER(ctypes.c_char)", "c_char_p", "ctypes.c_char_p",
+             "c_void_p", "ctypes.c_void_p"},
+}
+STDCALL_LOADERS = {"WinDLL", "windll", "OleDLL", "oledll", "WINFUNCTYPE"}
+
+
+def check_python(header, native_text, package_text):
+    lang = "Python"
+    problems = []
+    tree = ast.parse(native_text)
+    assigned = {}
+    for node in ast.walk(tree):
+        if isinstance(node, ast.Assign) and len(node.targets) == 1 and \
+                isinstance(node.targets[0], ast.Name):
+            assigned[node.targets[0].id] = node.value
+    declared = {}
+    protos = assigned.get("PROTOTYPES")
+    if not isinstance(protos, ast.Dict):
+        problems.append("%s: no PROTOTYPES table" % lang)
+    else:
+        for key, value in zip(protos.keys, protos.values):
+            name = ast.literal_eval(key)
+            declared.setdefault(name, []).append(value)
+            where = "%s: %s" % (lang, name)
+            if not (isinstance(value, ast.Tuple) and len(value.elts) == 2
+                    and isinstance(value.elts[1], ast.List)):
+                problems.append("%s: not (result, [argument types])" % where)
+                continue
+            result = ast.unparse(value.elts[0])
+            if result not in PY_TYPES[INT]:
+                problems.append("%s: result is %s, not c_int" % (where, result))
+            if name not in header.functions:
+                continue
+            args = [ast.unparse(a) for a in value.elts[1].elts]
+            kinds = header.functions[name]
+            if len(args) != len(kinds):
+                problems.append("%s: %d arguments, norvat.h has %d" % (where, len(args), len(kinds)))
+                continue
+            for i, (arg, kind) in enumerate(zip(args, kinds), 1):
+                if arg not in PY_TYPES[kind]:
+                    problems.append("%s: argument %d is %s, norvat.h has %s" % (where, i, arg, kind))
+    common_checks(lang, header, declared, problems)
+
+    loaders = {"use_errno": False, "use_last_error": False}
+    for source in (native_text, package_text):
+        for node in ast.walk(ast.parse(source)):
+            if isinstance(node, (ast.Name, ast.Attribute)):
+                ident = node.id if isinstance(node, ast.Name) else node.attr
+                if ident in STDCALL_LOADERS:
+                    problems.append("%s: uses %s, which calls stdcall; the exports are cdecl"
+                                    % (lang, ident))
+            if isinstance(node, ast.Call) and ast.unparse(node.func) in ("CDLL", "ctypes.CDLL"):
+                for kw in node.keywords:
+                    if kw.arg in loaders and ast.unparse(kw.value) == "True":
+                        loaders[kw.arg] = True
+    for flag, platform in (("use_errno", "Linux's errno"), ("use_last_error", "GetLastError")):
+        if not loaders[flag]:
+            problems.append("%s: no CDLL(..., %s=True): %s would be lost" % (lang, flag, platform))
+
+    for which, name in (("LISTING", "LISTING_BUFFER_SIZE"), ("VERSION", "VERSION_BUFFER_SIZE")):
+        value = assigned.get(name)
+        value = value.value if isinstance(value, ast.Constant) else None
+        if value != header.sizes.get(which):
+            problems.append("%s: %s is %s, norvat.h says %s"
+                            % (lang, name, value, header.sizes.get(which)))
+    for fn, size in (("listing_buffer", "LISTING_BUFFER_SIZE"),
+                     ("version_buffer", "VERSION_BUFFER_SIZE")):
+        if not re.search(r"def %s\(\):\s*return ctypes\.create_string_buffer\(%s\)" % (fn, size),
+                         native_text):
+            problems.append("%s: %s() does not allocate %s bytes" % (lang, fn, size))
+    for source in (native_text, package_text):
+        for m in re.finditer(r"\.RcvBuf\(\s*(\w+)\s*,\s*(\w+)\s*\)", source):
+            size = allocation(source, m.group(1), m.start(),
+                              r"ctypes\.create_string_buffer\(([^)]*)\)")
+            if size is None or "".join(size.split()) != m.group(2) + "+1":
+                problems.append("%s: the buffer for RcvBuf is create_string_buffer(%s); it must "
+                                "hold count + 1" % (lang, size))
+    found = {}
+    for name, value in assigned.items():
+        if name.startswith("E_") and isinstance(value, ast.Call) and \
+                ast.unparse(value.func) == "_pick":
+            found[name[2:]] = tuple(ast.literal_eval(a) for a in value.args)
+    check_codes(lang, header, found, problems)
+    return problems
+
+
+# ---- Delphi / Free Pascal -------------------------------------------------------------------
+
+PAS_TYPES = {
+    INT: {"integer", "longint", "int32", "cint"},
+    TEXT: {"pansichar"},
+    BUFFER: {"pansichar"},
+}
+
+
+def strip_pascal_comments(text):
+    text = re.sub(r"\{(?!\$).*?\}", " ", text, flags=re.S)
+    text = re.sub(r"\(\*.*?\*\)", " ", text, flags=re.S)
+    return re.sub(r"//[^\n]*", " ", text)
+
+
+def pascal_branches(text, name):
+    """(Windows value, other value) of a constant defined under {$IFDEF MSWINDOWS}/{$ELSE}."""
+    for block in re.finditer(r"\{\$IFDEF\s+MSWINDOWS\}(.*?)\{\$ELSE\}(.*?)\{\$ENDIF\}", text,
+                             flags=re.S | re.I):
+        w = re.search(r"\b%s\s*=\s*([^;]+);" % name, block.group(1))
+        o = re.search(r"\b%s\s*=\s*([^;]+);" % name, block.group(2))
+        if w and o:
+            return w.group(1).strip(), o.group(1).strip()
+    return None
+
+
+PAS_DIRECTIVES = {"cdecl", "stdcall", "register", "pascal", "safecall", "external", "name",
+                  "overload", "varargs", "delayed", "inline", "platform", "deprecated"}
+PAS_CONVENTIONS = {"cdecl", "stdcall", "register", "pascal", "safecall"}
+
+
+def pascal_routines(interface):
+    """(kind, name, parameters, result, directives) of each routine declared in interface."""
+    chunks = re.split(r"(?=\b(?:function|procedure)\b)", interface, flags=re.I)
+    for chunk in chunks:
+        sig = re.match(r"(function|procedure)\s+(\w+)\s*(?:\(([^)]*)\))?\s*(?::\s*(\w+))?\s*;",
+                       chunk, flags=re.I)
+        if not sig:
+            continue
+        directives = []
+        for part in chunk[sig.end():].split(";"):
+            words = part.split()
+            if not words or words[0].lower() not in PAS_DIRECTIVES:
+                break
+            directives.append(" ".join(words))
+        yield sig.group(1).lower(), sig.group(2), sig.group(3) or "", sig.group(4), directives
+
+
+def check_pascal(header, text):
+    lang = "Pascal"
+    problems = []
+    code = strip_pascal_comments(text)
+    interface = code.split("implementation", 1)[0]
+    library = pascal_branches(interface, "NorvatLibrary")
+    if library is None or library[0].lower() != "'norvat.dll'" or \
+            library[1].lower() not in ("'norvat'", "'libnorvat.so'", "'libnorvat.so.1'"):
+        problems.append("%s: NorvatLibrary is %s, not 'Norvat.dll' on Windows and 'Norvat' "
+                        "elsewhere" % (lang, library))
+    declared = {}
+    for kind_of, name, params_text, result, directives in pascal_routines(interface):
+        external = [d for d in directives if d.lower().startswith("external")]
+        if not external:
+            if name in header.functions:
+                problems.append("%s: %s is declared without 'external NorvatLibrary'"
+                                % (lang, name))
+            continue
+        target = external[0].split()
+        if len(target) < 2 or target[1].lower() not in ("norvatlibrary", "'norvat.dll'",
+                                                        "'norvat'"):
+            continue  # another library's routine (libc's errno, kernel32)
+        alias = re.search(r"\bname\s+'([^']*)'", external[0], flags=re.I)
+        entry = alias.group(1) if alias else name
+        declared.setdefault(entry, []).append(name)
+        where = "%s: %s" % (lang, entry)
+        conventions = [d.lower() for d in directives if d.lower() in PAS_CONVENTIONS]
+        if conventions != ["cdecl"]:
+            problems.append("%s: calling convention %s, not cdecl"
+                            % (where, "/".join(conventions) or "register (the default)"))
+        if kind_of != "function" or (result or "").lower() not in PAS_TYPES[INT]:
+            problems.append("%s: returns %s, not Integer" % (where, result or "nothing"))
+        if entry not in header.functions:
+            continue
+        params = []
+        for group in params_text.split(";"):
+            if not group.strip():
+                continue
+            names, _, ptype = group.partition(":")
+            words = names.replace(",", " ").split()
+            modifier = words[0].lower() if words[0].lower() in ("var", "out", "const",
+                                                                "constref") else ""
+            count = len(words) - (1 if modifier else 0)
+            params += [(modifier, ptype.strip())] * count
+        kinds = header.functions[entry]
+        if len(params) != len(kinds):
+            problems.append("%s: %d arguments, norvat.h has %d" % (where, len(params), len(kinds)))
+            continue
+        for i, ((modifier, ptype), kind) in enumerate(zip(params, kinds), 1):
+            if modifier in ("var", "out", "constref"):
+                problems.append("%s: argument %d is passed '%s'; the library takes it by value"
+                                % (where, i, modifier))
+            if ptype.lower() not in PAS_TYPES[kind]:
+                problems.append("%s: argument %d is %s, norvat.h has %s (%s)"
+                                % (where, i, ptype, kind, "/".join(sorted(PAS_TYPES[kind]))))
+    common_checks(lang, header, declared, problems)
+
+    for which, name, buffer in (("LISTING", "NORVAT_LISTING_BUFFER_SIZE", "TNorvatListingBuffer"),
+                                ("VERSION", "NORVAT_VERSION_BUFFER_SIZE", "TNorvatVersionBuffer")):
+        m = re.search(r"\b%s\s*=\s*(\d+)\s*;" % name, interface)
+        if not m or int(m.group(1)) != header.sizes.get(which):
+            problems.append("%s: %s is %s, norvat.h says %s"
+                            % (lang, name, m and m.group(1), header.sizes.get(which)))
+        t = re.search(r"\b%s\s*=\s*array\s*\[\s*0\s*\.\.\s*([^\]]+)\]\s*of\s+(\w+)" % buffer,
+                      interface, flags=re.I)
+        if not t or "".join(t.group(1).split()) != name + "-1" or t.group(2).lower() != "ansichar":
+            problems.append("%s: %s is not array[0..%s - 1] of AnsiChar" % (lang, buffer, name))
+    for m in re.finditer(r"RcvBuf\(\s*PAnsiChar\((\w+)\)\s*,\s*(\w+)\s*\)", code):
+        if not re.search(r"SetLength\(\s*%s\s*,\s*%s\s*\+\s*1\s*\)" % (m.group(1), m.group(2)),
+                         code):
+            problems.append("%s: the buffer for RcvBuf does not hold count + 1" % lang)
+    found = {}
+    for name in header.codes:
+        values = pascal_branches(interface, "NORVAT_E_" + name)
+        if values and values[0].isdigit() and values[1].isdigit():
+            found[name] = (int(values[0]), int(values[1]))
+    check_codes(lang, header, found, problems)
+    return problems
+
+
+def check(root):
+    """All disagreements between norvat.h and the bindings under root, as text lines."""
+    def read(*parts):
+        with open(os.path.join(root, *parts), encoding="utf-8") as f:
+            return f.read()
+    header, problems = parse_header(read("include", "norvat.h"))
+    problems += check_csharp(header, read("bindings", "dotnet", "Norvat.cs"))
+    problems += check_python(header, read("bindings", "python", "norvat", "_native.py"),
+                             read("bindings", "python", "norvat", "__init__.py"))
+    problems += check_pascal(header, read("bindings", "pascal", "Norvat.pas"))
+    return problems, header
+
+
+def main(argv):
+    root = argv[1] if len(argv) > 1 else os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    problems, header = check(root)
+    for p in problems:
+        print(p)
+    if problems:
+        return 1
+    print("C#, Python and Pascal agree with norvat.h: %d exports, buffers %d and %d bytes, "
+          "5 reason codes" % (len(header.functions), header.sizes["LISTING"],
+                              header.sizes["VERSION"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

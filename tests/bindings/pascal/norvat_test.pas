@@ -1,0 +1,122 @@
+{ Norvat.pas against libNorvat.so, inside
+    umockdev-run -d tests/bindings/devices.umockdev -s /dev/usb/lp0=tests/bindings/printer.script
+  in the order the printer's script wants its bytes. One line per case, "ok NAME" or
+  "FAIL NAME: why"; the exit status is the number of failures. }
+program norvat_test;
+
+{$MODE DELPHI}
+
+uses
+  SysUtils, Process, Norvat;
+
+const
+  Listing = 'Label printer front desk#LBL0042';
+
+var
+  failures: Integer = 0;
+
+procedure Report(const name, why: string);
+begin
+  if why = '' then
+    Writeln('ok ', name)
+  else
+  begin
+    Inc(failures);
+    Writeln('FAIL ', name, ': ', why);
+  end;
+end;
+
+function Shown(const s: AnsiString): string;
+var
+  i: Integer;
+begin
+  Result := '';
+  for i := 1 to Length(s) do
+    Result := Result + IntToHex(Ord(s[i]), 2) + ' ';
+end;
+
+function Stty(const node: string): string;
+var
+  output: AnsiString;
+begin
+  output := '';
+  RunCommand('stty', ['-F', node], output);
+  Result := output;
+end;
+
+var
+  printer: TNorvatListingBuffer;
+  answer, raw: AnsiString;
+  started: QWord;
+begin
+  FillChar(printer, SizeOf(printer), $A5);
+  if (FindFirstUSB(@printer[0]) <> 1) or (AnsiString(PAnsiChar(@printer[0])) <> Listing) then
+    Report('lists the emulated USB printer', 'got ' + PAnsiChar(@printer[0]))
+  else if (FindNextUSB(@printer[0]) <> 0) or (NorvatLastError <> NORVAT_E_NO_MORE_ITEMS) then
+    Report('lists the emulated USB printer', 'a second printer, or reason ' + IntToStr(NorvatLastError))
+  else
+    Report('lists the emulated USB printer', '');
+
+  if not NorvatOpen(Listing) then
+    Report('opens by listing text and talks to the printer', 'open: ' + IntToStr(NorvatLastError))
+  else
+  begin
+    sendcommand('~HS');
+    answer := NorvatRead;
+    raw := #27'@'#0#255#13#10;
+    if answer <> 'READY'#13#10 then
+      Report('opens by listing text and talks to the printer', 'answer ' + Shown(answer))
+    else if sendbuf(PAnsiChar(raw), Length(raw)) <> 6 then
+      Report('opens by listing text and talks to the printer', 'raw write ' + IntToStr(NorvatLastError))
+    else
+    begin
+      answer := NorvatRead;
+      if answer <> 'A'#0'B'#255#10 then
+        Report('opens by listing text and talks to the printer', 'binary answer ' + Shown(answer))
+      else
+      begin
+        started := GetTickCount64;
+        answer := NorvatRead;
+        if (answer <> '') or (NorvatLastError <> NORVAT_E_TIMEOUT) or (GetTickCount64 - started > 800) then
+          Report('opens by listing text and talks to the printer', 'empty read: ' + Shown(answer) +
+                 'reason ' + IntToStr(NorvatLastError))
+        else
+          Report('opens by listing text and talks to the printer', '');
+      end;
+    end;
+    closeport;
+  end;
+
+  if not NorvatOpen('COM1') then
+    Report('serial port speed', 'open: ' + IntToStr(NorvatLastError))
+  else if Pos('speed 9600 baud', Stty('/dev/ttyS0')) = 0 then
+    Report('serial port speed', 'after open: ' + Stty('/dev/ttyS0'))
+  else if (setbaudrate(19200) = 0) or (Pos('speed 19200 baud', Stty('/dev/ttyS0')) = 0) then
+    Report('serial port speed', 'after 19200: ' + Stty('/dev/ttyS0'))
+  else
+    Report('serial port speed', '');
+  closeport;
+
+  if NorvatOpen('COM55') or (NorvatLastError <> 2) then
+    Report('a missing port fails with ENOENT', 'reason ' + IntToStr(NorvatLastError))
+  else
+    Report('a missing port fails with ENOENT', '');
+
+  if (OpenUSB(nil) <> 0) or (NorvatLastError <> NORVAT_E_INVALID_ARGUMENT) then
+    Report('nil and empty arguments fail with EINVAL', 'OpenUSB(nil): ' + IntToStr(NorvatLastError))
+  else if NorvatOpen('') or (NorvatLastError <> NORVAT_E_INVALID_ARGUMENT) then
+    Report('nil and empty arguments fail with EINVAL', 'NorvatOpen(''''): ' + IntToStr(NorvatLastError))
+  else
+    Report('nil and empty arguments fail with EINVAL', '');
+
+  if NorvatVersion <> 'Ver1.2 2011/8/1' then
+    Report('version text', NorvatVersion)
+  else
+    Report('version text', '');
+
+  if failures = 0 then
+    Writeln('all cases passed')
+  else
+    Writeln(failures, ' case(s) failed');
+  Halt(failures);
+end.
