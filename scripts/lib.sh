@@ -68,6 +68,8 @@ norvat_win32_skip_reason() {
         echo "NORVAT_NO_WIN32=1 set"
     elif [ ! -e /usr/lib/wine/wine ] && [ -s "$NORVAT_WIN32_MISSING" ]; then
         echo "Wine's 32-bit side (wine32:i386) could not be installed: $(cat "$NORVAT_WIN32_MISSING")"
+    elif [ ! -e /usr/lib/wine/wine ]; then
+        echo "Wine's 32-bit side (wine32:i386) is not installed"
     else
         echo "this machine cannot execute Wine's 32-bit loader: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)"
     fi

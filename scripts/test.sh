@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test: installs what it needs, builds both DLLs, the native checks and the Linux
-# library, brings up the simulated devices and runs ctest for the native checks, then the 64-bit
-# and the 32-bit Windows tests under Wine, then the Linux tests natively under umockdev. On
-# machines that cannot execute 32-bit programs the 32-bit DLL is still checked statically
-# (native checks), and its runtime tests are reported as skipped.
+# library, lays out the release, brings up the simulated devices and runs ctest for the native
+# checks, then the 64-bit and the 32-bit Windows tests under Wine, then the Linux tests natively
+# under umockdev, then the bindings (scripts/test_bindings.sh). On machines that cannot execute
+# 32-bit programs the 32-bit DLL is still checked statically (native checks), and its runtime
+# tests are reported as skipped.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
@@ -53,6 +54,15 @@ else
 fi
 # Each Linux test makes its own umockdev test bed, so they run side by side.
 run_ctest linux -j 3
+
+echo "== tests: bindings"
+bindings_log="$NORVAT_BUILD/bindings.log"
+scripts/test_bindings.sh 2>&1 | tee "$bindings_log" | grep -vE '^passed: '
+sed -n 's/^Bindings: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/bindings \1 \2 \3/p' \
+    "$bindings_log" | tail -n 1 | awk '{ print $1, $2 + $3, $3 }' >>"$counts"
+grep -q '^bindings ' "$counts" || echo "bindings 0 -1" >>"$counts"
+bindings_skipped=$(sed -n 's/^Bindings: .* \([0-9]*\) skipped$/\1/p' "$bindings_log" | tail -n 1)
+skipped=$((skipped + ${bindings_skipped:-0}))
 
 passed=$(awk '$3 >= 0 { p += $2 - $3 } END { print p + 0 }' "$counts")
 failed=$(awk '{ f += ($3 < 0 ? 1 : $3) } END { print f + 0 }' "$counts")
