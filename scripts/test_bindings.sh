@@ -173,9 +173,8 @@ if check "C/C++: pkg-config builds a Linux consumer" "$c/pc-linux.log" pc_consum
         env LD_LIBRARY_PATH="$release/linux/lib" "$c/pc-linux"
 fi
 
+# The test bed's prefix (scripts/testbed.sh up makes it with the 32-bit side where it can run).
 norvat_wine_env
-# A prefix of our own, made on first use and kept for the next run.
-export WINEPREFIX=$work/wineprefix
 if check "C/C++: find_package(Norvat) builds a MinGW x64 consumer" "$c/x64.log" consumer x64; then
     check "C/C++: the x64 consumer runs under Wine with the release's Norvat.dll" "$c/x64-run.log" \
         sh -c "cd '$c/x64' && cmp Norvat.dll '$release/x64/Norvat.dll' && timeout 300 /usr/lib/wine/wine64 consumer.exe"

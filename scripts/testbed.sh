@@ -24,14 +24,36 @@ start_wineserver() {
     sleep 0.5
 }
 
+# Ends the Windows processes of this prefix (services, device hosts, tests) together with its
+# server; killing the server alone would leave them behind.
+stop_wineserver() {
+    alive "$PIDS/wineserver" || return 0
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    for _ in $(seq 50); do alive "$PIDS/wineserver" || break; sleep 0.1; done
+    rm -f "$PIDS/wineserver"
+}
+
+# A prefix made where 32-bit programs could not run has no 32-bit side; once they can (wine32
+# installed later), it is made again.
+fresh_prefix=0
 init_prefix() {
-    [ -f "$WINEPREFIX/.norvat-ready" ] && return 0
-    if norvat_can_run_win32; then
+    local kind=win64
+    norvat_can_run_win32 && kind=wow64
+    if [ -f "$WINEPREFIX/.norvat-ready" ]; then
+        if [ "$kind" = win64 ] || [ "$(cat "$WINEPREFIX/.norvat-ready")" = wow64 ]; then
+            return 0
+        fi
+        stop_wineserver
+        rm -rf "$WINEPREFIX"
+        start_wineserver
+    fi
+    fresh_prefix=1
+    if [ "$kind" = wow64 ]; then
         (unset WINELOADER; /usr/lib/wine/wine wineboot.exe -i) >"$NORVAT_TESTBED/wineboot.log" 2>&1
     else
         /usr/lib/wine/wine64 wineboot.exe -i >"$NORVAT_TESTBED/wineboot.log" 2>&1
     fi
-    touch "$WINEPREFIX/.norvat-ready"
+    echo "$kind" >"$WINEPREFIX/.norvat-ready"
 }
 
 start_pair() {
@@ -73,17 +95,19 @@ up() {
     done
     ln -sfn "$DEV/lpt1" "$WINEPREFIX/dosdevices/lpt1"
     ln -sfn "$DEV/lpt2" "$WINEPREFIX/dosdevices/lpt2"
+    # The mount manager of a new prefix started before the ports were written: it opens them
+    # by their links, but lists only what it found at start (the DOS device names and the
+    # SERIALCOMM map that "norvat ports" shows). A server restart starts it again.
+    if [ "$fresh_prefix" = 1 ]; then
+        stop_wineserver
+        start_wineserver
+    fi
 }
 
 down() {
     local f
-    # Ends the Windows processes of this prefix (services, device hosts, tests) together with its
-    # server; killing the server alone would leave them behind.
-    if alive "$PIDS/wineserver"; then
-        norvat_wine_env
-        /usr/lib/wine/wineserver64 -k 2>/dev/null || true
-        for _ in $(seq 50); do alive "$PIDS/wineserver" || break; sleep 0.1; done
-    fi
+    norvat_wine_env
+    stop_wineserver
     for f in "$PIDS"/socat-* "$PIDS"/wineserver; do
         [ -f "$f" ] || continue
         kill "$(cat "$f")" 2>/dev/null || true
