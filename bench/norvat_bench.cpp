@@ -22,7 +22,7 @@ const char kVidPid[] = "VID_03F0&PID_1950"; // passes every listing and open fil
 const char kSerial[] = "BENCH0001";
 
 const int kSendbufBytes = 1 << 20;
-const int kSendbufRuns = 21;
+const int kSendbufRuns = 101;
 const int kCommandLength = 64;
 const int kCommands = 200;
 const int kReadCalls = 200;
