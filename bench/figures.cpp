@@ -115,7 +115,7 @@ void PrintTable(const Figures &f)
         Row("sendcommand " + std::to_string(c.textLength) + " chars, us per byte",
             c.libraryUsPerByte, c.rawUsPerByte, Ratio(c.libraryUsPerByte, c.rawUsPerByte), "-",
             c.allArrived ? "" : "bytes lost");
-        const double overhead = Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte);
+        const double overhead = c.namedEventRatio;
         Row("  raw + named event per write, us/byte", kNone, c.rawNamedEventUsPerByte, overhead,
             "<= 1.10", Verdict(overhead > 0 && overhead <= kSendcommandOverheadTarget));
 
@@ -182,7 +182,7 @@ bool WriteJson(const Figures &f, const std::string &path)
              "},\n";
 
         const SendcommandFigures &c = f.sendcommand;
-        const double overhead = Ratio(c.libraryUsPerByte, c.rawNamedEventUsPerByte);
+        const double overhead = c.namedEventRatio;
         j += "  \"sendcommand\": {\"text_length\": " + std::to_string(c.textLength) +
              ", \"bytes_per_command\": " + std::to_string(c.bytesPerCommand) +
              ", \"commands\": " + std::to_string(c.commands) +

@@ -20,6 +20,7 @@ struct SendbufFigures {
 struct SendcommandFigures {
     int textLength = 0, bytesPerCommand = 0, commands = 0;
     double libraryUsPerByte = 0, rawUsPerByte = 0, rawNamedEventUsPerByte = 0;
+    double namedEventRatio = 0; // library over named-event writes, median of same-round pairs
     bool allArrived = false;
 };
 
