@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstring>
 
 namespace {
 
@@ -218,15 +217,6 @@ TEST_F(LinuxTest, CloseAndUnloadReleaseThePort)
     ASSERT_TRUE(lib.Load());
     ASSERT_EQ(lib.openport("4"), 1) << "the unloaded library still holds the port";
     EXPECT_TRUE(ProbeArrivesAt("/dev/ttyS3"));
-}
-
-TEST_F(LinuxTest, VersionFillsExactlySixteenBytes)
-{
-    char buffer[17];
-    std::memset(buffer, 0x55, sizeof buffer);
-    EXPECT_EQ(lib.GetDllVersion(buffer), 15);
-    EXPECT_EQ(std::string(buffer, 16), std::string("Ver1.2 2011/8/1\0", 16));
-    EXPECT_EQ(buffer[16], 0x55);
 }
 
 } // namespace

@@ -96,15 +96,6 @@ TEST_F(LinuxUsb, ListsLivePrintersInUdevOrderWithTheirDescriptions)
     EXPECT_TRUE(Talks("/dev/usb/lp7", "SER7"));
 }
 
-TEST_F(LinuxUsb, FirstListingSkipsWhatOnlyTheNextListingTakes)
-{
-    Plug(Printer(2, "VIDONLY", "DES:Vid only;", "0002"));
-    EXPECT_EQ(First(), kNoMore);
-    Plug(Printer(3, "SER3", "DES:Desk;"));
-    EXPECT_EQ(First(), "Desk#SER3");
-    EXPECT_EQ(Next(), kNoMore); // the cursor is past the vid-only printer
-}
-
 TEST_F(LinuxUsb, ListingTextHandedBackOpensThatPrinterWhenTheSplitAllows)
 {
     struct Case {
