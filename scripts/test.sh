@@ -24,7 +24,9 @@ scripts/testbed.sh up || exit 1
 trap 'scripts/testbed.sh down' EXIT
 
 counts="$NORVAT_BUILD/ctest-counts"
+failures="$NORVAT_BUILD/test-failures"
 : >"$counts"
+: >"$failures"
 # Runs one ctest preset and records "preset total failed" (failed is -1 when ctest broke off).
 run_ctest() {
     local preset=$1 log="$NORVAT_BUILD/ctest-$1.log" total bad
@@ -36,8 +38,14 @@ run_ctest() {
     if [ -z "$total" ]; then
         echo "ctest $preset did not finish"
         echo "$preset 0 -1" >>"$counts"
+        # The cause (a discovery that failed or timed out, say) goes at the end of the output.
+        { echo "ctest $preset did not finish:"
+          grep -E 'Error|rror:|imeout|Result:' "$log" | head -n 8 | sed 's/^/    /'; } >>"$failures"
     else
         echo "$preset $total $bad" >>"$counts"
+        if [ "$bad" != 0 ]; then
+            { echo "ctest $preset:"; sed -n '/tests FAILED:/,$p' "$log" | sed -n '2,21p'; } >>"$failures"
+        fi
     fi
 }
 
@@ -67,5 +75,6 @@ skipped=$((skipped + ${bindings_skipped:-0}))
 passed=$(awk '$3 >= 0 { p += $2 - $3 } END { print p + 0 }' "$counts")
 failed=$(awk '{ f += ($3 < 0 ? 1 : $3) } END { print f + 0 }' "$counts")
 echo
+if [ -s "$failures" ]; then echo "Failures:"; cat "$failures"; echo; fi
 echo "Summary: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -10,6 +10,7 @@ set -euo pipefail
 
 DEV=$NORVAT_TESTBED/dev
 PIDS=$NORVAT_TESTBED/pids
+WINE_LOG=$NORVAT_TESTBED/wine.log
 COM_PORTS="1 2 3 4 7 8 9"
 
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
@@ -88,7 +89,7 @@ up() {
         done
         echo "\"LPT1\"=\"$DEV/lpt1\""; echo "\"LPT2\"=\"$DEV/lpt2\""
     } >"$reg"
-    /usr/lib/wine/wine64 regedit.exe /S "$(echo "Z:$reg" | tr / '\\')"
+    /usr/lib/wine/wine64 regedit.exe /S "$(echo "Z:$reg" | tr / '\\')" </dev/null >>"$WINE_LOG" 2>&1
     for n in $COM_PORTS; do
         ln -sfn "$DEV/com$n" "$WINEPREFIX/dosdevices/com$n"
         ln -sfn "$DEV/com$((n + 10))" "$WINEPREFIX/dosdevices/com$((n + 10))"
@@ -102,6 +103,11 @@ up() {
         stop_wineserver
         start_wineserver
     fi
+    # The first program after a server start launches the prefix's services, and they inherit
+    # its standard handles. Were that program a test run by ctest, they would hold ctest's pipe
+    # open and the run would wait for them until it timed out. So a throwaway program goes
+    # first, its output going to a file.
+    /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >>"$WINE_LOG" 2>&1
 }
 
 down() {
