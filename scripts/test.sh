@@ -44,7 +44,7 @@ run_ctest() {
     else
         echo "$preset $total $bad" >>"$counts"
         if [ "$bad" != 0 ]; then
-            { echo "ctest $preset:"; sed -n '/tests FAILED:/,$p' "$log" | sed -n '2,21p'; } >>"$failures"
+            { echo "ctest $preset:"; sed -n '/tests FAILED:/,$p' "$log" | sed -n '2,21p' | grep -v '^Errors while'; } >>"$failures"
         fi
     fi
 }
