@@ -20,7 +20,9 @@ norvat_missing_packages() {
 }
 
 norvat_apt_install() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
+    # Waits for another apt run (a second script of ours, say) instead of failing at once.
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=600 "$@" \
         >>"$NORVAT_BUILD/apt.log" 2>&1
 }
 
@@ -39,7 +41,7 @@ norvat_install_packages() {
     : >"$NORVAT_BUILD/apt.log"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     # A mirror in mid-sync fails one index or another; what it did fetch is still used.
-    apt-get update -qq >>"$NORVAT_BUILD/apt.log" 2>&1 ||
+    apt-get update -qq -o DPkg::Lock::Timeout=600 >>"$NORVAT_BUILD/apt.log" 2>&1 ||
         echo "   (apt-get update reported errors; going on with the indexes it has)"
     if [ -n "$missing" ]; then
         norvat_apt_install $missing || { tail -n 30 "$NORVAT_BUILD/apt.log"; return 1; }
