@@ -1,13 +1,53 @@
 // What hosts meet in the field: two host processes at once, and a device that vanishes.
-#include "tests/win/fixture.h"
+#include "tests/win/usb_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Set by the first host once both have their printer open, so that their writes overlap.
+const char kGoEvent[] = "norvat-test-paced-go";
+// A host's exit status for a paced run that succeeded: this plus its slowest call in ms.
+const int kPacedOk = 100;
+
+// One host's part of a paced run: text one byte per sendbuf, then text as a command. Returns
+// the slowest call in ms, or -1 when a call did not write everything.
+double PrintPaced(Norvat &lib, const std::string &text)
+{
+    double slowest = 0;
+    auto timed = [&](bool ok, double start) {
+        slowest = std::max(slowest, NowMs() - start);
+        return ok;
+    };
+    for (char c : text) {
+        const double start = NowMs();
+        if (!timed(lib.sendbuf(&c, 1) == 1, start))
+            return -1;
+    }
+    const double start = NowMs();
+    return timed(lib.sendcommand(text.c_str()) == 1, start) ? slowest : -1;
+}
+
+} // namespace
+
 // Second host process: loads its own Norvat.dll, opens the port and sends the command
-// `times` times. Exit status 0 when every command went out.
+// `times` times; exit status 0 when every command went out. With "paced SERIAL TEXT" it opens
+// the USB printer SERIAL, waits for the go, prints as PrintPaced does and exits with kPacedOk
+// plus its slowest call in ms.
 int RunChildHost(int argc, char **argv)
 {
+    if (argc == 3 && std::strcmp(argv[0], "paced") == 0) {
+        Norvat lib;
+        HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, kGoEvent);
+        if (go == nullptr || !lib.Load() || lib.OpenUSB(argv[1]) != 1)
+            return 3;
+        WaitForSingleObject(go, 10000);
+        const double slowest = PrintPaced(lib, argv[2]);
+        lib.closeport();
+        return slowest < 0 ? 4 : kPacedOk + (int)std::min(slowest, 60000.0);
+    }
     if (argc != 3)
         return 2;
     Norvat lib;
@@ -22,6 +62,32 @@ int RunChildHost(int argc, char **argv)
 }
 
 namespace {
+
+// Starts this program as a second host with args; the handle of its process, or nullptr.
+HANDLE StartChildHost(const std::string &args)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string line = std::string("\"") + self + "\" --child " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &child))
+        return nullptr;
+    CloseHandle(child.hThread);
+    return child.hProcess;
+}
+
+// Waits for a second host and gives its exit status (99 when it did not end in time).
+DWORD ChildStatus(HANDLE child, DWORD ms)
+{
+    DWORD status = 99;
+    if (WaitForSingleObject(child, ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(child, &status);
+    CloseHandle(child);
+    return status;
+}
 
 std::string Repeat(const std::string &line, int times)
 {
@@ -45,14 +111,8 @@ TEST_F(NorvatTest, TwoHostProcessesWriteAtOnceWithoutMixingBytes)
     BackgroundRead fromChild(childEnd, childWire.size(), 60000);
     BackgroundRead fromUs(ourEnd, ourWire.size(), 60000);
 
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string line = std::string("\"") + self + "\" --child 2 CHILD " + std::to_string(times);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                               &child));
+    HANDLE child = StartChildHost("2 CHILD " + std::to_string(times));
+    ASSERT_NE(child, nullptr);
 
     ASSERT_EQ(lib.openport("3"), 1);
     int sent = 0;
@@ -60,16 +120,45 @@ TEST_F(NorvatTest, TwoHostProcessesWriteAtOnceWithoutMixingBytes)
         sent += lib.sendcommand("PARENT");
     lib.closeport();
 
-    ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD childStatus = 99;
-    GetExitCodeProcess(child.hProcess, &childStatus);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-
+    EXPECT_EQ(ChildStatus(child, 60000), 0u);
     EXPECT_EQ(sent, times);
-    EXPECT_EQ(childStatus, 0u);
     EXPECT_EQ(fromUs.Wait(), ourWire);
     EXPECT_EQ(fromChild.Wait(), childWire);
+}
+
+// A receipt program and a label program, each printing to its own slow USB printer at the same
+// moment: every write of both waits on the one named "write_event", so each process's writes
+// reset or take the other's signals. Each write must still end when its own request does.
+TEST_F(Usb, TwoHostProcessesPrintToSlowPrintersWithoutWaitingForNothing)
+{
+    const std::string ours = "RECEIPT-0123456789AB", theirs = "LABEL-0123456789ABCD";
+    SimulatedPrinter *printer[2];
+    const std::string serials[2] = {"PACED1", "PACED2"};
+    for (int i = 0; i < 2; i++) {
+        Plug("p" + std::to_string(i), kHp, serials[i], "Paced printer", false);
+        printers.push_back(std::make_unique<SimulatedPrinter>(PipeLink(kHp, serials[i]),
+                                                              serials[i], 1));
+        printer[i] = printers.back().get();
+    }
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGoEvent);
+    HANDLE child = StartChildHost("paced " + serials[1] + " " + theirs);
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(lib.OpenUSB(serials[0].c_str()), 1);
+    for (int i = 0; i < 500 && !printer[1]->Connected(); i++)
+        Sleep(10);
+    SetEvent(go);
+    const double slowest = PrintPaced(lib, ours);
+    lib.closeport();
+    const DWORD status = ChildStatus(child, 60000);
+    CloseHandle(go);
+
+    EXPECT_GE(slowest, 0) << "a call of ours did not write its bytes";
+    EXPECT_LT(slowest, 1000) << "our slowest call, ms";
+    EXPECT_GE(status, (DWORD)kPacedOk) << "the other host: 3 no open, 4 a call failed, 99 hung";
+    EXPECT_LT(status, (DWORD)kPacedOk + 1000) << "the other host's slowest call, ms";
+    EXPECT_EQ(printer[0]->Received(), ours + ours + "\r\n");
+    EXPECT_TRUE(printer[1]->WaitForBytes(2 * theirs.size() + 2, 2000));
+    EXPECT_EQ(printer[1]->Received(), theirs + theirs + "\r\n");
 }
 
 // A private socat pair behind COM20 (library) and COM21 (device), so the test can pull it.

@@ -74,11 +74,12 @@ bool UsbRegistry::Remove(const std::string &subkey)
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-SimulatedPrinter::SimulatedPrinter(const std::string &link, const std::string &serial)
-    : serial_(serial)
+SimulatedPrinter::SimulatedPrinter(const std::string &link, const std::string &serial,
+                                   DWORD paceMs)
+    : serial_(serial), paceMs_(paceMs)
 {
     InitializeCriticalSection(&lock_);
-    Start(link, 4096);
+    Start(link, paceMs > 0 ? 0 : 4096);
 }
 
 SimulatedPrinter::~SimulatedPrinter()
@@ -117,7 +118,11 @@ void SimulatedPrinter::ServeClient(HANDLE pipe)
         OVERLAPPED ov = {};
         ov.hEvent = event;
         ResetEvent(event);
-        const DWORD want = (DWORD)(allowed < sizeof buffer ? allowed : sizeof buffer);
+        DWORD want = (DWORD)(allowed < sizeof buffer ? allowed : sizeof buffer);
+        if (paceMs_ > 0) {
+            Sleep(paceMs_);
+            want = 1;
+        }
         if (!ReadFile(pipe, buffer, want, &n, &ov)) {
             if (GetLastError() != ERROR_IO_PENDING)
                 break; // the client closed its end

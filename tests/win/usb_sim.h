@@ -34,10 +34,12 @@ bool Remove(const std::string &subkey); // removes one entry
 } // namespace UsbRegistry
 
 // A printer behind a named pipe. It records every byte, answers each CR LF-ended line with
-// "<serial>:<line>" CR LF, and can stop reading (a stalled device) or vanish.
+// "<serial>:<line>" CR LF, and can stop reading (a stalled device) or vanish. A paced printer
+// (paceMs > 0) has no buffer in between and takes one byte every paceMs or so, so each write of
+// the library stays pending until the printer took its bytes, as with a slow real printer.
 class SimulatedPrinter : public PipeServer {
 public:
-    SimulatedPrinter(const std::string &link, const std::string &serial);
+    SimulatedPrinter(const std::string &link, const std::string &serial, DWORD paceMs = 0);
     ~SimulatedPrinter() override;
 
     std::string Received();
@@ -58,5 +60,6 @@ private:
     std::string received_;
     bool reading_ = true;
     size_t readLimit_ = (size_t)-1;
+    DWORD paceMs_;
     int active_ = 0, connections_ = 0;
 };
