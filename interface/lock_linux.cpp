@@ -13,6 +13,25 @@ pthread_cond_t turnChanged = PTHREAD_COND_INITIALIZER;
 unsigned long nextTicket = 0;
 unsigned long nowServing = 0;
 
+/* A child of fork() has only the thread that forked. Any ticket another thread held (inside a
+ * 20 s write, say) would never be served there, and the child's first call would wait forever;
+ * the mutex itself may even have been held for those few instructions. So the child starts with
+ * a fresh, free lock. Nothing is done before the fork, so forking never waits for a call in
+ * flight. */
+void FreeLockInChild(void)
+{
+    pthread_mutex_init(&mutex, NULL);
+    pthread_cond_init(&turnChanged, NULL);
+    nextTicket = 0;
+    nowServing = 0;
+}
+
+/* glibc drops the handler again when the library is unloaded. */
+__attribute__((constructor)) void RegisterForkHandler(void)
+{
+    pthread_atfork(NULL, NULL, FreeLockInChild);
+}
+
 } // namespace
 
 void LockSession(void)
