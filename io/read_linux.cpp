@@ -9,13 +9,15 @@
 #include "interface/reason.h"
 #include "interface/session.h"
 #include "io/clock_linux.h"
+#include "port/port.h"
 
 namespace {
 
 /* 30 looks 15 ms apart on Windows: a read never holds the host for more than about 450 ms. */
 const int64_t kReadWindowMs = 450;
-/* On a serial line the Windows timeouts end a read 200 ms after its last byte. */
-const int64_t kSerialGapMs = 200;
+/* A serial read ends this long after its last byte, as the Windows driver's interval timeout
+ * ends it there. */
+const int64_t kSerialGapMs = kSerialReadIntervalMs;
 
 bool HungUp(int fd)
 {

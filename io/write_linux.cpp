@@ -4,19 +4,68 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "interface/reason.h"
 #include "interface/session.h"
 #include "io/clock_linux.h"
+#include "port/port.h"
+
+namespace {
+
+/* How long the device gets to take count bytes. Windows waits 10 s for a write and looks once
+ * more 10 s later, so a printer or parallel port gets those 20 s here too. A serial line gets
+ * what its Windows driver timeouts give it, 200 ms plus 100 ms per byte, within the same 20 s. */
+int64_t WriteBoundMs(uint32_t count, bool serial)
+{
+    const int64_t bound = 2 * (int64_t)portSession.writeTimeoutMs;
+    if (!serial)
+        return bound;
+    const int64_t line = kSerialWriteConstantMs + (int64_t)kSerialWritePerByteMs * count;
+    return line < bound ? line : bound;
+}
+
+/* Bytes a serial driver has taken but the line has not sent yet; 0 when it cannot say. The queue
+ * is read, and emptied below, with the terminal requests themselves (tty_ioctl(4)). */
+uint32_t Unsent(int fd)
+{
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? (uint32_t)queued : 0;
+}
+
+void SleepMs(int64_t ms)
+{
+    struct timespec pause = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+/* A UART driver takes bytes into its buffer long before the line sends them, so on a serial
+ * line a write is done when the driver's queue is empty. Short sleeps, growing from 1 ms: at
+ * 9600 bit/s a byte takes about 1 ms to go out. */
+void AwaitSent(int fd, int64_t deadline)
+{
+    int64_t sliceMs = 1;
+    while (Unsent(fd) > 0) {
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            return;
+        SleepMs(sliceMs < left ? sliceMs : left);
+        if (sliceMs < 16)
+            sliceMs *= 2;
+    }
+}
+
+} // namespace
 
 uint32_t WriteDevice(const char *data, uint32_t count)
 {
     const int fd = portSession.portHandle;
-    /* Windows waits 10 s for a write and looks once more after another 10 s, while the driver
-     * keeps moving bytes; here the device gets those same 20 s to take the bytes, and the call
-     * returns as soon as all of them went out. */
-    const int64_t deadline = MonotonicMs() + 2 * (int64_t)portSession.writeTimeoutMs;
+    const bool serial = portSession.serialLine;
+    const int64_t deadline = MonotonicMs() + WriteBoundMs(count, serial);
     uint32_t done = 0;
     int failure = 0; /* errno of a write that failed for good */
 
@@ -40,6 +89,19 @@ uint32_t WriteDevice(const char *data, uint32_t count)
         if (poll(&room, 1, (int)left) < 0 && errno != EINTR) {
             failure = errno;
             break;
+        }
+    }
+
+    if (serial && done > 0) {
+        if (failure == 0)
+            AwaitSent(fd, deadline);
+        /* Given up: what the line has not sent is discarded, as the Windows driver drops the
+         * rest of a write that timed out, so it never goes out after the host was told it did
+         * not. Only what left counts. */
+        const uint32_t unsent = Unsent(fd);
+        if (unsent > 0) {
+            ioctl(fd, TCFLSH, TCOFLUSH);
+            done -= unsent < done ? unsent : done;
         }
     }
     if (done == 0) {

@@ -14,13 +14,6 @@ const char kDevicePrefix[] = "\\\\.\\";
 const size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;
 const size_t kLongestSerialName = kSerialPathField - kDevicePrefixLength - 1;
 
-/* Timeouts for serial ports: a read ends 200 ms after the last byte or after 200 ms plus
- * 100 ms per byte; a write after 200 ms plus 100 ms per byte. */
-const DWORD kReadIntervalMs = 200;
-const DWORD kReadPerByteMs = 100;
-const DWORD kReadConstantMs = 200;
-const DWORD kWritePerByteMs = 100;
-const DWORD kWriteConstantMs = 200;
 const DWORD kSerialEventMask =
     EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_BREAK | EV_PERR; /* 606 */
 const int kInitialLineSpeed = 9600;
@@ -34,11 +27,11 @@ void SetUpSerialLine(HANDLE port)
     COMMTIMEOUTS timeouts;
     ZeroMemory(&timeouts, sizeof timeouts);
     GetCommTimeouts(port, &timeouts);
-    timeouts.ReadIntervalTimeout = kReadIntervalMs;
-    timeouts.ReadTotalTimeoutMultiplier = kReadPerByteMs;
-    timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
-    timeouts.WriteTotalTimeoutMultiplier = kWritePerByteMs;
-    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    timeouts.ReadIntervalTimeout = kSerialReadIntervalMs;
+    timeouts.ReadTotalTimeoutMultiplier = kSerialReadPerByteMs;
+    timeouts.ReadTotalTimeoutConstant = kSerialReadConstantMs;
+    timeouts.WriteTotalTimeoutMultiplier = kSerialWritePerByteMs;
+    timeouts.WriteTotalTimeoutConstant = kSerialWriteConstantMs;
     SetCommTimeouts(port, &timeouts);
 
     SetCommMask(port, kSerialEventMask);

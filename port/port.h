@@ -3,6 +3,18 @@
 #ifndef NORVAT_PORT_H
 #define NORVAT_PORT_H
 
+/* Serial line timeouts, one set for both platforms (Windows hands them to the driver, Linux keeps
+ * them itself): a read ends 200 ms after its last byte, or 200 ms plus 100 ms per byte asked for
+ * after it began; a write is given up 200 ms plus 100 ms per byte after it began, and what the
+ * line had not sent by then never goes out. */
+enum {
+    kSerialReadIntervalMs = 200,
+    kSerialReadPerByteMs = 100,
+    kSerialReadConstantMs = 200,
+    kSerialWritePerByteMs = 100,
+    kSerialWriteConstantMs = 200,
+};
+
 /* Opens a device into the session: "LPT1", "LPT2", a USB device link, or a name beginning with
  * 'C' (a serial port, set up at 9600 8N1 with XON/XOFF on output; at most 15 characters). On
  * Linux also a "/dev/" path. Closes the open port first. Returns 1 when opened; 0 otherwise,

@@ -51,6 +51,35 @@ gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roun
     return TRUE;
 }
 
+// A UART's output queue over a pty: the bytes the device end (user data: its descriptor) has not
+// read. Every other request goes to the pty.
+gboolean OnUartIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer end)
+{
+    const int fd = (int)(intptr_t)end;
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    if (request == TIOCOUTQ) {
+        GError *error = nullptr;
+        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
+        g_clear_error(&error);
+        int queued = 0;
+        ioctl(fd, FIONREAD, &queued);
+        if (data != nullptr)
+            *reinterpret_cast<int *>(data->data) = queued;
+        umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
+        return TRUE;
+    }
+    // The argument's bytes are the value the caller passed: for TCFLSH the queue selector.
+    const unsigned long selector =
+        arg->data_len >= (int)sizeof(unsigned long) ? *reinterpret_cast<unsigned long *>(arg->data) : 0;
+    if (request == TCFLSH && (selector == TCOFLUSH || selector == TCIOFLUSH)) {
+        char discard[4096];
+        while (read(fd, discard, sizeof discard) > 0) {
+        }
+    }
+    return OnIoctl(nullptr, client, nullptr);
+}
+
 std::vector<UMockdevIoctlBase *> &Handlers()
 {
     static std::vector<UMockdevIoctlBase *> handlers;
@@ -172,6 +201,20 @@ bool Testbed::PassIoctls(const std::string &node, bool roundOff)
     Handlers().push_back(handler);
     GError *error = nullptr;
     const bool attached = umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
+    g_clear_error(&error);
+    return attached;
+}
+
+bool Testbed::EmulateUart(const std::string &node)
+{
+    const int end = End(node);
+    int flags = fcntl(end, F_GETFL);
+    fcntl(end, F_SETFL, flags | O_NONBLOCK);
+    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnUartIoctl), (gpointer)(intptr_t)end);
+    Handlers().push_back(handler);
+    GError *error = nullptr;
+    const bool attached = end >= 0 && umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
     g_clear_error(&error);
     return attached;
 }

@@ -54,6 +54,10 @@ public:
     // with roundOff, a driver that keeps 12300 when asked for 12345 (and takes other rates).
     bool PassIoctls(const std::string &node, bool roundOff = false);
 
+    // Makes node's driver a UART with an output queue: what the device end has not read yet is
+    // what the line has not sent (TIOCOUTQ), and an output flush (TCFLSH) discards it there.
+    bool EmulateUart(const std::string &node);
+
 private:
     bool Add(const std::string &description);
     UMockdevTestbed *bed_ = nullptr;
