@@ -23,10 +23,33 @@
  *                                              failed (2 / ENOENT no such port, 5 / EACCES
  *                                              access denied, EBUSY in use, ...)
  *
- * Threads: every function that touches the open port or the listing holds one process-wide
- * lock for its whole call, so calls from several threads run one after another, in the order
- * they came. A thread may therefore wait behind another thread's write, up to about 20 s when
- * the device has stopped taking bytes, or behind a read, up to about 450 ms.
+ * How long a call blocks: each function says how long it takes on its own. On top of that,
+ * every function but GetDllVersion holds one process-wide lock for its whole call, so calls from
+ * several threads run one after another, in the order they came, and a call first waits for
+ * every call that came before it: behind a write, up to its bound (about 20 s on a printer or
+ * parallel port that has stopped taking bytes; a command, one bound per byte), behind a read up
+ * to about 450 ms. That holds for the listing functions too.
+ *
+ * Write bounds: a write the device does not take is given up and cancelled, and its result is
+ * the number of bytes that really went out, so a host never resends those and the rest never
+ * goes out later. A printer or parallel port gets about 20 s (on Windows a 10 s wait and a
+ * second look 10 s later, both ending as soon as the write does); a serial line 200 ms plus
+ * 100 ms per byte, within the same 20 s, and a byte counts only once the line sent it (on
+ * Linux: once it left the driver's output queue).
+ *
+ * Processes: each host process has its own port and lock; two processes may print at once, each
+ * to its own device. On Linux a child made by fork() starts with a free lock, even when another
+ * thread of the parent was inside a call, and holds its own copy of the parent's open port:
+ * closeport in the child closes that copy only.
+ *
+ * USB printers: listed and opened are the connected printers whose device link holds "_195" or
+ * "_067" (a printer's link looks like \\?\USB#VID_03F0&PID_1950#SERIAL#{...}, on Linux made
+ * the same way from the printer's USB ids and serial). FindNextUSB also lists links that hold
+ * "VID_03F0" but neither of the two: such a printer is listed by FindNextUSB only, and OpenUSB
+ * never opens it. The listing is a cursor over the platform's records, not a snapshot: a
+ * printer plugged in or pulled out between calls may shift the entries, so one may be skipped
+ * or listed twice, and FindNextUSB goes on with the number of entries the last FindFirstUSB
+ * (or USB open) counted.
  */
 #ifndef NORVAT_H
 #define NORVAT_H
@@ -78,7 +101,8 @@ extern "C" {
  *          the platform's code from the open; NORVAT_E_NOT_CONNECTED for '6' with no USB
  *          printer, an open port then staying open; NORVAT_E_INVALID_ARGUMENT for NULL,
  *          changing nothing.
- * Does not block beyond the open itself.
+ * Blocks for the open only (a USB printer: one pass over the device records); see the lock
+ * above.
  */
 NORVAT_API int NORVAT_CALL openport(const char *selector);
 
@@ -97,6 +121,7 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  *          that serial (an open port then stays open); the platform's code when the open itself
  *          failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes)
  *          and for a serial name over 15 characters (then no port is open).
+ * Blocks as openport does.
  */
 NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
 
@@ -106,7 +131,8 @@ NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
  *        NORVAT_LISTING_BUFFER_SIZE (191) bytes. Not NULL.
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS when no printer is connected
  *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes).
- * Reads the platform's device records only; does not block.
+ * Reads the platform's device records only, and waits for nothing but the lock above (which
+ * may mean behind another thread's write).
  */
 NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
 
@@ -116,6 +142,7 @@ NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS at the end of the listing
  *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (the listing stays where
  *          it was).
+ * Blocks as FindFirstUSB does.
  */
 NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);
 
@@ -123,6 +150,7 @@ NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);
  * Closes the open port, if any. Calling it with no port open is harmless.
  * @returns no success indication: always 0 in the 32-bit build; in the 64-bit builds 1 when a
  *          port was closed and 0 when none was open. Sets no reason.
+ * Does not wait for the device; see the lock above.
  */
 NORVAT_API int NORVAT_CALL closeport(void);
 
@@ -132,6 +160,7 @@ NORVAT_API int NORVAT_CALL closeport(void);
  * @returns non-zero on success. 0 with NORVAT_E_NO_PORT when no port is open; with the
  *          platform's code when the port is not a serial port (LPT, USB) or refuses the rate;
  *          with NORVAT_E_INVALID_ARGUMENT for a rate of 0 or below (the line keeps its speed).
+ * Does not wait for the device; see the lock above.
  */
 NORVAT_API int NORVAT_CALL setbaudrate(int rate);
 
@@ -143,8 +172,9 @@ NORVAT_API int NORVAT_CALL setbaudrate(int rate);
  *          when the device took no byte in time, the platform's code when the write failed
  *          (a device that is gone), NORVAT_E_INVALID_ARGUMENT for NULL or a negative count
  *          (nothing is sent).
- * Blocks until the write completes; a write the device does not take is given up after about
- * 20 s, and the result is then the bytes that really went out. The port stays open.
+ * Blocks until the write completes, at most for the write bound above (about 20 s; a serial
+ * line 200 ms plus 100 ms per byte); given up, the result is the bytes that really went out
+ * and the rest never goes out. The port stays open.
  */
 NORVAT_API int NORVAT_CALL sendbuf(const char *data, int count);
 
@@ -154,8 +184,10 @@ NORVAT_API int NORVAT_CALL sendbuf(const char *data, int count);
  * @returns 1 when the text and CR LF were all written. 0 when a byte was not taken (nothing
  *          after that byte is sent, CR LF included), with the reason of that byte's write as for
  *          sendbuf; NORVAT_E_INVALID_ARGUMENT for NULL (nothing is sent).
- * Blocks like sendbuf, up to about 20 s for the byte that stalls. Another thread's bytes never
- * land inside a command.
+ * A command of n characters is n + 2 writes of one byte, each with its own bound, so it blocks
+ * for at most n + 2 bounds (a device that takes every byte just before its bound); one byte the
+ * device does not take at all ends it after one bound. Another thread's bytes never land inside
+ * a command.
  */
 NORVAT_API int NORVAT_CALL sendcommand(const char *text);
 
@@ -169,7 +201,8 @@ NORVAT_API int NORVAT_CALL sendcommand(const char *text);
  *          device failed (a device that is gone); 0 as the reason for a count of 0 (the buffer
  *          then holds the empty text and no waiting byte is taken); NORVAT_E_INVALID_ARGUMENT for
  *          NULL or a negative count (buffer untouched, waiting bytes stay for the next call).
- * Blocks for at most about 450 ms; bytes that arrive later are kept for the next call.
+ * Blocks for at most about 450 ms, and returns as soon as bytes arrived (a serial line: 200 ms
+ * after the last one); bytes that arrive later are kept for the next call. See the lock above.
  */
 NORVAT_API int NORVAT_CALL RcvBuf(char *buffer, int count);
 
