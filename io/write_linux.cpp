@@ -45,14 +45,15 @@ void SleepMs(int64_t ms)
 
 /* A UART driver takes bytes into its buffer long before the line sends them, so on a serial
  * line a write is done when the driver's queue is empty. Short sleeps, growing from 1 ms: at
- * 9600 bit/s a byte takes about 1 ms to go out. */
-void AwaitSent(int fd, int64_t deadline)
+ * 9600 bit/s a byte takes about 1 ms to go out. Returns what is still queued at the deadline. */
+uint32_t AwaitSent(int fd, int64_t deadline)
 {
     int64_t sliceMs = 1;
-    while (Unsent(fd) > 0) {
+    for (;;) {
+        const uint32_t unsent = Unsent(fd);
         const int64_t left = deadline - MonotonicMs();
-        if (left <= 0)
-            return;
+        if (unsent == 0 || left <= 0)
+            return unsent;
         SleepMs(sliceMs < left ? sliceMs : left);
         if (sliceMs < 16)
             sliceMs *= 2;
@@ -93,12 +94,10 @@ uint32_t WriteDevice(const char *data, uint32_t count)
     }
 
     if (serial && done > 0) {
-        if (failure == 0)
-            AwaitSent(fd, deadline);
         /* Given up: what the line has not sent is discarded, as the Windows driver drops the
          * rest of a write that timed out, so it never goes out after the host was told it did
          * not. Only what left counts. */
-        const uint32_t unsent = Unsent(fd);
+        const uint32_t unsent = failure == 0 ? AwaitSent(fd, deadline) : Unsent(fd);
         if (unsent > 0) {
             ioctl(fd, TCFLSH, TCOFLUSH);
             done -= unsent < done ? unsent : done;

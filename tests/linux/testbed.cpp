@@ -62,8 +62,11 @@ gboolean OnUartIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer 
         GError *error = nullptr;
         UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
         g_clear_error(&error);
+        // The pty hands written bytes to the device end a moment later; a UART has them at once.
+        struct pollfd arrived = {fd, POLLIN, 0};
         int queued = 0;
-        ioctl(fd, FIONREAD, &queued);
+        if (ioctl(fd, FIONREAD, &queued) == 0 && queued == 0 && poll(&arrived, 1, 20) > 0)
+            ioctl(fd, FIONREAD, &queued);
         if (data != nullptr)
             *reinterpret_cast<int *>(data->data) = queued;
         umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
