@@ -9,9 +9,12 @@ set(NORVAT_SOURCES
   interface/runtime_win32.cpp
   port/open_win32.cpp
   port/line_win32.cpp
+  port/network_win32.cpp
+  port/winsock_win32.cpp
   io/overlapped_win32.cpp
   io/write_win32.cpp
   io/read_win32.cpp
+  io/socket_win32.cpp
   usb/registry_win32.cpp
   interface/norvat.rc
 )

@@ -14,6 +14,8 @@ add_library(Norvat SHARED
   port/termios2_linux.cpp
   io/write_linux.cpp
   io/read_linux.cpp
+  io/socket_linux.cpp
+  port/network_linux.cpp
   usb/udev_linux.cpp
   usb/device_id.cpp
 )

@@ -4,6 +4,8 @@ set(NORVAT_SHARED_SOURCES
   interface/session.cpp
   interface/exports.cpp
   port/port.cpp
+  port/name.cpp
+  port/network.cpp
   io/write.cpp
   io/read.cpp
   usb/link.cpp

@@ -14,6 +14,7 @@ void SetReason(Reason reason)
     case kReasonNoPrinter: errno = ENODEV; break;
     case kReasonEndOfListing: errno = ENOENT; break;
     case kReasonTimedOut: errno = ETIMEDOUT; break;
+    case kReasonNoSerialLine: errno = ENOTTY; break;
     }
 }
 

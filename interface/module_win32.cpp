@@ -12,6 +12,7 @@ void SetReason(Reason reason)
     case kReasonNoPrinter: code = ERROR_DEVICE_NOT_CONNECTED; break;
     case kReasonEndOfListing: code = ERROR_NO_MORE_ITEMS; break;
     case kReasonTimedOut: code = ERROR_TIMEOUT; break;
+    case kReasonNoSerialLine: code = ERROR_NOT_SUPPORTED; break;
     }
     SetLastError(code);
 }

@@ -14,6 +14,9 @@ enum Reason {
     kReasonEndOfListing, /* nothing (more) to list: ERROR_NO_MORE_ITEMS (259) / ENOENT */
     kReasonTimedOut,     /* nothing arrived, or no byte went out, in time: ERROR_TIMEOUT (1460)
                             / ETIMEDOUT */
+    kReasonNoSerialLine, /* a line speed for a port that is no serial line, where the platform
+                            is not asked: what a USB printer's driver answers, ERROR_NOT_SUPPORTED
+                            (50) / ENOTTY */
 };
 
 /* Sets the platform's error to the code of reason. Platform file. */

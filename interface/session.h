@@ -19,11 +19,18 @@ typedef int PortHandle;
 #define NORVAT_NO_PORT (-1)
 #endif
 
+/* What the open port is, which decides how it is written, read and set up. */
+enum PortKind {
+    kPortDevice,     /* a parallel port, a USB printer, or another device node */
+    kPortSerialLine, /* opened as a serial line: a COM name or number, or /dev/tty* on Linux */
+    kPortNetwork,    /* a network printer: a connected TCP socket */
+};
+
 struct PortSession {
     PortHandle portHandle;   /* the open device; NORVAT_NO_PORT when none */
     uint32_t writeTimeoutMs; /* wait for a pending write, and again before its last look */
     uint32_t interfaceCount; /* USB printer interface entries as last counted */
-    bool serialLine;         /* the open port was opened as a serial line (COM name or number) */
+    PortKind portKind;       /* what portHandle is; kPortDevice when none is open */
 };
 
 extern PortSession portSession;

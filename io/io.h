@@ -21,4 +21,15 @@ int ReadPort(char *buffer, uint32_t count, uint32_t *received);
 uint32_t WriteDevice(const char *data, uint32_t count);
 int ReadDevice(char *buffer, uint32_t count, uint32_t *received);
 
+/* A network printer's writes and reads; platform files (socket_<platform>.cpp). A write is handed
+ * to the socket as a whole, pieces and all, and waited for once: it returns as soon as the printer
+ * acknowledged every byte, or after the write bound with the bytes it acknowledged so far (as far
+ * as the platform tells), the reason then set. ReadSocket: as ReadPort. */
+struct WritePiece {
+    const char *data;
+    uint32_t count;
+};
+uint32_t WriteSocket(const WritePiece *pieces, int pieceCount);
+int ReadSocket(char *buffer, uint32_t count, uint32_t *received);
+
 #endif

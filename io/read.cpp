@@ -16,6 +16,8 @@ int ReadPort(char *buffer, uint32_t count, uint32_t *received)
         buffer[0] = '\0';
         return Refuse(kReasonNone);
     }
+    if (portSession.portKind == kPortNetwork)
+        return ReadSocket(buffer, count, received);
     return ReadDevice(buffer, count, received);
 }
 

@@ -30,7 +30,7 @@ bool HungUp(int fd)
 int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
 {
     const int fd = portSession.portHandle;
-    const bool serial = portSession.serialLine;
+    const bool serial = portSession.portKind == kPortSerialLine;
     const int64_t start = MonotonicMs();
     int64_t lastByte = start;
     uint32_t got = 0;

@@ -65,7 +65,7 @@ uint32_t AwaitSent(int fd, int64_t deadline)
 uint32_t WriteDevice(const char *data, uint32_t count)
 {
     const int fd = portSession.portHandle;
-    const bool serial = portSession.serialLine;
+    const bool serial = portSession.portKind == kPortSerialLine;
     const int64_t deadline = MonotonicMs() + WriteBoundMs(count, serial);
     uint32_t done = 0;
     int failure = 0; /* errno of a write that failed for good */

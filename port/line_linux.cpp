@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <termios.h>
 
+#include "interface/reason.h"
 #include "interface/session.h"
 #include "port/termios2_linux.h"
 
@@ -69,10 +70,8 @@ int SetLineSpeed(int rate)
 {
     /* Printers and parallel ports are no serial lines, whatever their driver answers to
      * terminal requests (umockdev, for one, emulates every device as a terminal). */
-    if (!portSession.serialLine) {
-        errno = ENOTTY;
-        return 0;
-    }
+    if (portSession.portKind != kPortSerialLine)
+        return Refuse(kReasonNoSerialLine);
     const int fd = portSession.portHandle;
     if (!SetFraming(fd))
         return 0;

@@ -15,6 +15,8 @@
 #include "interface/session.h"
 #include "interface/text.h"
 #include "port/line_linux.h"
+#include "port/name.h"
+#include "port/network.h"
 #include "usb/udev_linux.h"
 
 namespace {
@@ -58,17 +60,17 @@ bool ClaimSerialLine(int fd)
 
 } // namespace
 
-bool OpensByName(const char *request)
-{
-    return (request[0] == 'C' && request[1] == 'O') || StartsWith(request, kDevicePrefix);
-}
+const bool kOpensDevicePaths = true;
 
 int OpenPortByName(const char *name)
 {
     char path[kPathField];
-    bool serial = false;
+    PortKind kind = kPortDevice;
 
-    if (name[0] == 'C') {
+    switch (ClassifyPortName(name)) {
+    case kPortNameNetwork:
+        return OpenNetworkPrinter(name);
+    case kPortNameSerial:
         if (BoundedLength(name, kLongestSerialName + 1) > kLongestSerialName) {
             ClosePortHandle();
             return Refuse(kReasonBadArgument);
@@ -78,25 +80,35 @@ int OpenPortByName(const char *name)
             errno = ENOENT;
             return 0;
         }
-        serial = true;
-    } else if (SameText(name, "LPT1") || SameText(name, "LPT2")) {
+        kind = kPortSerialLine;
+        break;
+    case kPortNameParallel:
         CopyText(path, sizeof path, name[3] == '1' ? "/dev/lp0" : "/dev/lp1");
-    } else if (StartsWith(name, kUsbLinkPrefix)) {
-        if (!PrinterNodeForLink(name, path, sizeof path)) {
-            /* Unplugged since it was looked up. */
-            ClosePortHandle();
-            errno = ENOENT;
-            return 0;
+        break;
+    case kPortNameDeviceLink:
+        if (StartsWith(name, kUsbLinkPrefix)) {
+            if (!PrinterNodeForLink(name, path, sizeof path)) {
+                /* Unplugged since it was looked up. */
+                ClosePortHandle();
+                errno = ENOENT;
+                return 0;
+            }
+            break;
         }
-    } else {
+        /* Any other text is tried as a path, which names nothing. */
+        [[fallthrough]];
+    case kPortNameDevicePath:
         if (BoundedLength(name, sizeof path) >= sizeof path) {
             ClosePortHandle();
             errno = ENAMETOOLONG;
             return 0;
         }
         CopyText(path, sizeof path, name);
-        serial = StartsWith(name, kTerminalPrefix);
+        if (StartsWith(name, kTerminalPrefix))
+            kind = kPortSerialLine;
+        break;
     }
+    const bool serial = kind == kPortSerialLine;
 
     /* A host that opens again without closeport would otherwise leak the old descriptor, and a
      * serial port would stay claimed, so reopening the same port would fail. */
@@ -112,7 +124,7 @@ int OpenPortByName(const char *name)
         return 0;
     }
     portSession.portHandle = fd;
-    portSession.serialLine = serial;
+    portSession.portKind = kind;
     if (serial)
         SetUpSerialLine(fd);
     return 1;
@@ -129,6 +141,6 @@ bool ClosePortHandle(void)
         errno = reason;
     }
     portSession.portHandle = NORVAT_NO_PORT;
-    portSession.serialLine = false;
+    portSession.portKind = kPortDevice;
     return closed;
 }

@@ -5,6 +5,9 @@
 #include "interface/reason.h"
 #include "interface/session.h"
 #include "interface/text.h"
+#include "port/name.h"
+#include "port/network.h"
+#include "port/winsock_win32.h"
 
 namespace {
 
@@ -39,16 +42,16 @@ void SetUpSerialLine(HANDLE port)
 
 } // namespace
 
-bool OpensByName(const char *request)
-{
-    return request[0] == 'C' && request[1] == 'O';
-}
+const bool kOpensDevicePaths = false;
 
 int OpenPortByName(const char *name)
 {
-    const bool serial = name[0] == 'C';
+    const PortNameKind kind = ClassifyPortName(name);
+    if (kind == kPortNameNetwork)
+        return OpenNetworkPrinter(name);
+    const bool serial = kind == kPortNameSerial;
     char serialPath[kSerialPathField];
-    const char *path = name;
+    const char *path = name; /* parallel ports and device links are opened as they are */
 
     if (serial) {
         /* The "\\.\" prefix is what lets COM10 and above open at all; COM1-COM9 take it too. */
@@ -73,7 +76,7 @@ int OpenPortByName(const char *name)
     if (port == INVALID_HANDLE_VALUE || port == NULL)
         return 0;
     portSession.portHandle = port;
-    portSession.serialLine = serial;
+    portSession.portKind = serial ? kPortSerialLine : kPortDevice;
 
     if (serial)
         SetUpSerialLine(port);
@@ -87,10 +90,13 @@ bool ClosePortHandle(void)
     if (portSession.portHandle != NULL) {
         /* Keep the caller's last error: closing before an open must not hide why it failed. */
         const DWORD error = GetLastError();
-        closed = CloseHandle(portSession.portHandle);
+        if (portSession.portKind == kPortNetwork)
+            closed = CloseNetworkSocket(portSession.portHandle);
+        else
+            closed = CloseHandle(portSession.portHandle);
         SetLastError(error);
     }
     portSession.portHandle = NULL;
-    portSession.serialLine = false;
+    portSession.portKind = kPortDevice;
     return closed != FALSE;
 }

@@ -5,6 +5,7 @@
 #include "include/norvat.h"
 #include "interface/reason.h"
 #include "interface/session.h"
+#include "port/name.h"
 #include "usb/usb.h"
 
 int OpenNumberedPort(unsigned short portNumber)
@@ -41,7 +42,7 @@ int NORVAT_CALL OpenUSB(const char *request)
     if (request == NULL)
         return Refuse(kReasonBadArgument);
     SessionLock lock;
-    if (OpensByName(request))
+    if (OpenedByName(request, kOpensDevicePaths))
         return OpenPortByName(request);
     selectedPortNumber = 6;
     return OpenUsbBySerial(request);
@@ -54,6 +55,9 @@ int NORVAT_CALL setbaudrate(int rate)
     SessionLock lock;
     if (!PortIsOpen())
         return Refuse(kReasonNoPort);
+    /* A socket is not asked for a line speed at all. */
+    if (portSession.portKind == kPortNetwork)
+        return Refuse(kReasonNoSerialLine);
     return SetLineSpeed(rate);
 }
 

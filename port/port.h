@@ -21,9 +21,9 @@ enum {
  * with the reason set, and then no port is open. */
 int OpenPortByName(const char *name);
 
-/* Whether OpenUSB opens request by name (a serial port "CO...", on Linux also "/dev/...") rather
- * than looking for a USB printer with that serial. */
-bool OpensByName(const char *request);
+/* Whether this platform opens "/dev/..." paths by name (Linux); elsewhere such a text is a USB
+ * printer's serial, as any text that names no port. Platform file. */
+extern const bool kOpensDevicePaths;
 
 /* Opens port number 0-9 as the port table says (6 is the first USB printer). */
 int OpenNumberedPort(unsigned short portNumber);

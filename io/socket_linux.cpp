@@ -1,0 +1,161 @@
+/* Writing to and reading from a network printer on Linux. "Written" means acknowledged by the
+ * printer: the socket's send queue holds every byte until the printer's TCP acknowledged it, and
+ * SIOCOUTQ says how many it still holds. */
+#include "io/io.h"
+
+#include <errno.h>
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include "interface/reason.h"
+#include "interface/session.h"
+#include "io/clock_linux.h"
+
+namespace {
+
+/* 30 looks 15 ms apart on Windows: a read never holds the host for more than about 450 ms. */
+const int64_t kReadWindowMs = 450;
+
+/* The error that ended the connection, or why it is not usable. */
+int ConnectionError(int fd)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    return error != 0 ? error : EPIPE;
+}
+
+/* Waits until the printer acknowledged everything handed to the socket, the connection broke
+ * (*failure set) or the deadline passed. Returns the bytes still not acknowledged. Sleeps in
+ * slices growing from 1 ms, woken early by a connection that breaks. */
+uint32_t AwaitAcknowledged(int fd, int64_t deadline, int *failure)
+{
+    int64_t sliceMs = 1;
+    for (;;) {
+        int unacknowledged = 0;
+        if (ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged <= 0)
+            return 0;
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            return (uint32_t)unacknowledged;
+        /* No events asked: poll reports only an error or a hang-up. */
+        struct pollfd state = {fd, 0, 0};
+        if (poll(&state, 1, (int)(sliceMs < left ? sliceMs : left)) > 0 &&
+            (state.revents & (POLLERR | POLLHUP)) != 0) {
+            *failure = ConnectionError(fd);
+            return (uint32_t)unacknowledged;
+        }
+        if (sliceMs < 16)
+            sliceMs *= 2;
+    }
+}
+
+/* The iovecs for what of the pieces is still to go after `skip` bytes. */
+int Remaining(const WritePiece *pieces, int pieceCount, uint64_t skip, struct iovec *iov)
+{
+    int n = 0;
+    for (int i = 0; i < pieceCount; i++) {
+        if (skip >= pieces[i].count) {
+            skip -= pieces[i].count;
+            continue;
+        }
+        iov[n].iov_base = const_cast<char *>(pieces[i].data + skip);
+        iov[n].iov_len = pieces[i].count - skip;
+        skip = 0;
+        n++;
+    }
+    return n;
+}
+
+} // namespace
+
+uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
+{
+    const int fd = portSession.portHandle;
+    const int64_t deadline = MonotonicMs() + 2 * (int64_t)portSession.writeTimeoutMs;
+    uint64_t total = 0;
+    for (int i = 0; i < pieceCount; i++)
+        total += pieces[i].count;
+
+    uint64_t handed = 0;
+    int failure = 0;
+    while (handed < total) {
+        struct iovec iov[2];
+        struct msghdr message = {};
+        message.msg_iov = iov;
+        message.msg_iovlen = (size_t)Remaining(pieces, pieceCount < 2 ? pieceCount : 2, handed, iov);
+        /* MSG_NOSIGNAL: a printer that closed the connection is an EPIPE, never a SIGPIPE that
+         * ends the host. */
+        const ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            handed += (uint64_t)n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            failure = errno; /* ECONNRESET, EPIPE, ETIMEDOUT: the connection is gone */
+            break;
+        }
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            break;
+        struct pollfd room = {fd, POLLOUT, 0};
+        if (poll(&room, 1, (int)left) < 0 && errno != EINTR) {
+            failure = errno;
+            break;
+        }
+    }
+
+    const uint32_t unacknowledged = handed > 0 ? AwaitAcknowledged(fd, deadline, &failure) : 0;
+    const uint64_t acknowledged = handed - (unacknowledged < handed ? unacknowledged : handed);
+    if (acknowledged < total) {
+        if (unacknowledged > 0 && failure == 0) {
+            /* Given up while the printer still holds the connection: abort it, so the bytes not
+             * acknowledged are dropped and never reach the printer after the host was told they
+             * did not. Later writes fail until the host reopens. */
+            struct sockaddr unspecified = {};
+            unspecified.sa_family = AF_UNSPEC;
+            connect(fd, &unspecified, sizeof unspecified);
+        }
+        if (failure != 0)
+            errno = failure;
+        else
+            SetReason(kReasonTimedOut);
+    }
+    return (uint32_t)acknowledged;
+}
+
+int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
+{
+    const int fd = portSession.portHandle;
+    const int64_t deadline = MonotonicMs() + kReadWindowMs;
+    for (;;) {
+        const ssize_t n = recv(fd, buffer, count, MSG_DONTWAIT);
+        if (n > 0) {
+            /* A printer hands over what it has: no waiting for more. */
+            *received = (uint32_t)n;
+            buffer[n] = '\0';
+            return 1;
+        }
+        if (n == 0) {
+            /* The printer closed the connection: nothing will ever come. */
+            errno = ECONNRESET;
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            return 0; /* recv's errno: ECONNRESET, ETIMEDOUT, ... */
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            return Refuse(kReasonTimedOut);
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, (int)left) < 0 && errno != EINTR)
+            return 0;
+    }
+}
