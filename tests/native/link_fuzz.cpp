@@ -4,11 +4,14 @@
 // its first NUL and handed over as an exact-size heap copy. ASan catches any access past a text or field;
 // the invariants below trap when a result is wrong.
 #include "include/norvat.h"
+#include "port/name.h"
 #include "tests/native/heap_text.h"
 #include "usb/device_id.h"
 #include "usb/link.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -147,6 +150,32 @@ void CheckDeviceId(const std::string &deviceId, const std::string &product,
 
 } // namespace
 
+// A port name (the link, as a host's text): a network address that parses names a host of at
+// most 253 characters and a port of 1-65535, and every address parses alike in any case of its
+// scheme.
+void CheckPortName(const std::string &name)
+{
+    HeapText copy(name);
+    const PortNameKind kind = ClassifyPortName(copy.get());
+    NetworkAddress address;
+    const bool parsed = ParseNetworkAddress(copy.get(), &address);
+    REQUIRE(!parsed || kind == kPortNameNetwork);
+    REQUIRE(kind != kPortNameNetwork || OpenedByName(copy.get(), false));
+    if (!parsed)
+        return;
+    const size_t host = std::strlen(address.host);
+    REQUIRE(host >= 1 && host <= size_t(kLongestHostName));
+    REQUIRE(name.find(address.host) != std::string::npos);
+    const long port = std::atol(address.service);
+    REQUIRE(port >= 1 && port <= 65535);
+    std::string upper = name;
+    for (size_t i = 0; i < 6; i++)
+        upper[i] = char(std::toupper((unsigned char)upper[i]));
+    HeapText upperCopy(upper);
+    NetworkAddress again;
+    REQUIRE(ParseNetworkAddress(upperCopy.get(), &again) && std::strcmp(again.host, address.host) == 0);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::vector<std::string> parts(3);
@@ -170,5 +199,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckMatches(link, wanted);
     CheckRoundTrip(description, serial);
     CheckDeviceId(link, description, wanted);
+    CheckPortName(link);
     return 0;
 }
