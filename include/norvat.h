@@ -2,8 +2,8 @@
  * norvat.h - the public interface of Norvat, a port library for printer-class devices:
  * Norvat.dll on Windows (32-bit x86 and 64-bit x86-64), libNorvat.so on Linux.
  *
- * One device is open at a time: a serial port (COM), a parallel port (LPT1/LPT2) or a USB
- * printer. All functions are cdecl on 32-bit x86 and exported by their plain names, so a host
+ * One device is open at a time: a serial port (COM), a parallel port (LPT1/LPT2), a USB
+ * printer or a network printer on raw TCP ("tcp://HOST[:PORT]"). All functions are cdecl on 32-bit x86 and exported by their plain names, so a host
  * may link the import library or bind them by name (GetProcAddress, dlsym, DllImport, ctypes).
  * Texts are 8-bit (ANSI) and NUL-terminated. Buffers belong to the host and must be at least
  * as large as stated.
@@ -12,8 +12,10 @@
  * platform's error: GetLastError() on Windows, errno on Linux. A successful call may leave any
  * value there. The reasons, Windows code / Linux errno:
  *   NORVAT_E_INVALID_ARGUMENT  87 / EINVAL     a null pointer, a negative count, a rate of 0 or
- *                                              below, a serial name over 15 characters; the
- *                                              call changes nothing (an open port stays open)
+ *                                              below, a malformed network address, a serial
+ *                                              name over 15 characters; the call changes
+ *                                              nothing (an open port stays open) but for the
+ *                                              serial name (no port is open after it)
  *   NORVAT_E_NO_PORT            6 / EBADF      no port is open
  *   NORVAT_E_NOT_CONNECTED   1167 / ENODEV     no connected USB printer matched
  *   NORVAT_E_NO_MORE_ITEMS    259 / ENOENT     nothing (more) to list
@@ -21,7 +23,12 @@
  *                                              with no byte gone out
  *   anything else                              the platform's own code for the device call that
  *                                              failed (2 / ENOENT no such port, 5 / EACCES
- *                                              access denied, EBUSY in use, ...)
+ *                                              access denied, EBUSY in use, ECONNREFUSED /
+ *                                              10061 a network printer refused, ...); for a
+ *                                              network name the resolver does not know, the
+ *                                              resolver's code (Windows WSAHOST_NOT_FOUND
+ *                                              11001 and its kin; Linux the EAI_* code,
+ *                                              negative, whose text gai_strerror gives)
  *
  * How long a call blocks: each function says how long it takes on its own. On top of that,
  * every function but GetDllVersion holds one process-wide lock for its whole call, so calls from
@@ -35,7 +42,13 @@
  * goes out later. A printer or parallel port gets about 20 s (on Windows a 10 s wait and a
  * second look 10 s later, both ending as soon as the write does); a serial line 200 ms plus
  * 100 ms per byte, within the same 20 s, and a byte counts only once the line sent it (on
- * Linux: once it left the driver's output queue).
+ * Linux: once it left the driver's output queue). A network printer gets about 20 s, and a
+ * byte counts only once the printer's TCP acknowledged it: on Linux always; on Windows 10
+ * (1703 and later), which reports it (SIO_TCP_INFO); where the platform reports nothing (older
+ * Windows, Wine) the count is the bytes the system's TCP stack took. A network write given up
+ * with bytes unacknowledged aborts the connection, so those never arrive later; every call
+ * but closeport then fails until the host reopens. The connection also ends by itself when
+ * the printer acknowledges nothing for 20 s.
  *
  * Processes: each host process has its own port and lock; two processes may print at once, each
  * to its own device. On Linux a child made by fork() starts with a free lock, even when another
@@ -107,10 +120,14 @@ extern "C" {
 NORVAT_API int NORVAT_CALL openport(const char *selector);
 
 /**
- * Opens a serial port by name, or a USB printer by serial.
+ * Opens a serial port by name, a network printer by address, or a USB printer by serial.
  * @param request a name starting with "CO" (e.g. "COM12", at most 15 characters) opens that serial
  *        port as openport does (on Linux COMn is /dev/ttyS<n-1>, and a "/dev/" path opens that
- *        device, a /dev/tty* one as a serial port); any other text is a listing text
+ *        device, a /dev/tty* one as a serial port); "tcp://HOST" or "tcp://HOST:PORT" (the
+ *        scheme in any case; PORT 1-65535, 9100 when left out; HOST a name or an IPv4
+ *        literal of at most 253 characters, or an IPv6 literal in brackets, "tcp://[::1]")
+ *        connects to the network printer there, leaving the port number openport reuses
+ *        alone, as a COM name does; any other text is a listing text
  *        "description#serial" as returned by FindFirstUSB/FindNextUSB, or a bare serial, and
  *        opens the connected USB printer with that serial. The serial is what follows the first
  *        '#' within the first 42 characters, so a listing text opens its printer only when the
@@ -120,8 +137,15 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  * @returns 1 when opened. 0 otherwise: NORVAT_E_NOT_CONNECTED when no connected printer has
  *          that serial (an open port then stays open); the platform's code when the open itself
  *          failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes)
- *          and for a serial name over 15 characters (then no port is open).
- * Blocks as openport does.
+ *          and for a serial name over 15 characters (then no port is open) and a malformed
+ *          network address (the open port stays open). A network printer: 0 with
+ *          ETIMEDOUT / WSAETIMEDOUT (10060) when it did not answer within 5 s,
+ *          ECONNREFUSED / WSAECONNREFUSED (10061) at once when it refused, the resolver's
+ *          code for a name it does not know (above); then no port is open.
+ * Blocks as openport does; a network printer: resolving the name for as long as the system's
+ *          resolver takes (on Linux resolv.conf's timeout and attempts per server, 5 s and 2 by
+ *          default; a literal address is not looked up), then connecting for at most 5 s over
+ *          every address the name has.
  */
 NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
 
@@ -147,7 +171,8 @@ NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
 NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);
 
 /**
- * Closes the open port, if any. Calling it with no port open is harmless.
+ * Closes the open port, if any (a network printer: its connection). Calling it with no port
+ * open is harmless. Unloading the library closes an open port too.
  * @returns no success indication: always 0 in the 32-bit build; in the 64-bit builds 1 when a
  *          port was closed and 0 when none was open. Sets no reason.
  * Does not wait for the device; see the lock above.
@@ -158,7 +183,8 @@ NORVAT_API int NORVAT_CALL closeport(void);
  * Sets the line speed of the open serial port (8N1 and XON/XOFF on output are kept).
  * @param rate bits per second, e.g. 9600, 19200, 115200; above 0.
  * @returns non-zero on success. 0 with NORVAT_E_NO_PORT when no port is open; with the
- *          platform's code when the port is not a serial port (LPT, USB) or refuses the rate;
+ *          platform's code when the port is not a serial port (LPT, USB) or refuses the rate
+ *          (a network printer: ENOTTY / ERROR_NOT_SUPPORTED (50), as USB printer drivers say);
  *          with NORVAT_E_INVALID_ARGUMENT for a rate of 0 or below (the line keeps its speed).
  * Does not wait for the device; see the lock above.
  */
@@ -174,7 +200,10 @@ NORVAT_API int NORVAT_CALL setbaudrate(int rate);
  *          (nothing is sent).
  * Blocks until the write completes, at most for the write bound above (about 20 s; a serial
  * line 200 ms plus 100 ms per byte); given up, the result is the bytes that really went out
- * and the rest never goes out. The port stays open.
+ * and the rest never goes out. The port stays open. On a network printer the result counts
+ * the bytes the printer acknowledged (see above), and 0 comes with NORVAT_E_TIMEOUT, or with
+ * the platform's code when the connection is gone (ECONNRESET, EPIPE; WSAECONNRESET 10054,
+ * WSAECONNABORTED 10053, WSAENOTCONN 10057 after an abort). A host is never killed by SIGPIPE.
  */
 NORVAT_API int NORVAT_CALL sendbuf(const char *data, int count);
 
@@ -186,8 +215,9 @@ NORVAT_API int NORVAT_CALL sendbuf(const char *data, int count);
  *          sendbuf; NORVAT_E_INVALID_ARGUMENT for NULL (nothing is sent).
  * A command of n characters is n + 2 writes of one byte, each with its own bound, so it blocks
  * for at most n + 2 bounds (a device that takes every byte just before its bound); one byte the
- * device does not take at all ends it after one bound. Another thread's bytes never land inside
- * a command.
+ * device does not take at all ends it after one bound. On a network printer it is one write of
+ * all n + 2 bytes with one bound, and 1 only when the printer acknowledged every byte. Another
+ * thread's bytes never land inside a command.
  */
 NORVAT_API int NORVAT_CALL sendcommand(const char *text);
 
@@ -203,6 +233,8 @@ NORVAT_API int NORVAT_CALL sendcommand(const char *text);
  *          NULL or a negative count (buffer untouched, waiting bytes stay for the next call).
  * Blocks for at most about 450 ms, and returns as soon as bytes arrived (a serial line: 200 ms
  * after the last one); bytes that arrive later are kept for the next call. See the lock above.
+ * A network printer that closed or reset the connection: 0 with ECONNRESET / WSAECONNRESET
+ * (10054) at once.
  */
 NORVAT_API int NORVAT_CALL RcvBuf(char *buffer, int count);
 

@@ -45,6 +45,10 @@ protected:
         EINVAL, ETIMEDOUT, ECONNREFUSED, ETIMEDOUT,
         {ECONNRESET, EPIPE},
         ENOTTY,
+        [this] {
+            lib.Unload();
+            ASSERT_TRUE(lib.Load());
+        },
     };
 };
 

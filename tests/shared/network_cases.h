@@ -21,6 +21,7 @@ struct NetworkPlatform {
     int badArgument, timedOut, refused, connectTimedOut;
     std::vector<int> connectionGone; // a write or read after the printer reset the connection
     int notSerial;                   // setbaudrate on a port that is no serial line
+    std::function<void()> reload;    // unloads the library and loads it again
 };
 
 inline double NetworkNowMs()
@@ -114,6 +115,12 @@ inline void CheckNetworkRoundTrips(NorvatExports &lib, const NetworkPlatform &p)
     ASSERT_EQ(lib.openport("x"), 1);
     EXPECT_NE(lib.setbaudrate(9600), 0) << "openport(\"x\") should have reopened COM3";
     lib.closeport();
+
+    // Unloading the library closes the connection too.
+    ASSERT_EQ(lib.OpenUSB(printer.Address().c_str()), 1);
+    ASSERT_EQ(lib.sendcommand("BYE"), 1);
+    p.reload();
+    EXPECT_TRUE(printer.WaitDisconnected(2000)) << "unload left the connection open";
 }
 
 inline void CheckNetworkOpenFailures(NorvatExports &lib, const NetworkPlatform &p)

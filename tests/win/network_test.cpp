@@ -46,6 +46,10 @@ protected:
         ERROR_INVALID_PARAMETER, ERROR_TIMEOUT, WSAECONNREFUSED, WSAETIMEDOUT,
         {WSAECONNRESET, WSAECONNABORTED},
         0,
+        [this] {
+            lib.Unload();
+            ASSERT_TRUE(lib.Load());
+        },
     };
 };
 
