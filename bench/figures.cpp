@@ -146,6 +146,22 @@ void PrintTable(const Figures &f)
         Row("per-entry cost, 1000 vs 10 entries", flat, Flatness(f, false), kNone, "<= 1.5x",
             Verdict(flat > 0 && flat <= kListingFlatnessTarget));
     }
+    if (!f.networkSkipped.empty()) {
+        std::printf("  network printer figures skipped: %s\n", f.networkSkipped.c_str());
+    } else {
+        const NetworkFigures &n = f.network;
+        Row("network sendbuf 1 MiB, MiB/s (median of " + std::to_string(n.runs) + ")",
+            n.libraryMiBs, n.rawMiBs, n.ratio, ">= 0.90",
+            Verdict(n.ratio >= kSendbufRatioTarget && n.allArrived));
+        Row("network sendbuf " + std::to_string(n.smallBytes) + " bytes, us per call",
+            n.smallLibraryUs, n.smallRawUs, Ratio(n.smallLibraryUs, n.smallRawUs), "-", "");
+        Row("network sendcommand " + std::to_string(n.textLength) + " chars, us per call",
+            n.commandLibraryUs, n.commandRawUs, Ratio(n.commandLibraryUs, n.commandRawUs), "-", "");
+        std::printf("  (a loopback printer; %s)\n",
+                    n.acknowledged ? "both sides wait for the printer's acknowledgement"
+                                   : "the platform reports no acknowledgements, so both sides "
+                                     "only hand the bytes to the TCP stack");
+    }
     for (const DllFigures &d : f.dlls) {
         if (d.bytes < 0)
             std::printf("  %-40s%10s  (%s)\n", "Norvat.dll size", "missing", d.path.c_str());
@@ -230,6 +246,24 @@ bool WriteJson(const Figures &f, const std::string &path)
              ", \"target\": " + Number(kListingFlatnessTarget) +
              ", \"met\": " + (flat > 0 && flat <= kListingFlatnessTarget ? "true" : "false") +
              "},\n";
+    }
+    if (!f.networkSkipped.empty()) {
+        j += "  \"network_skipped\": " + Quote(f.networkSkipped) + ",\n";
+    } else {
+        const NetworkFigures &n = f.network;
+        j += "  \"network\": {\"runs\": " + std::to_string(n.runs) +
+             ", \"library_mib_s\": " + Number(n.libraryMiBs) +
+             ", \"raw_mib_s\": " + Number(n.rawMiBs) + ", \"ratio\": " + Number(n.ratio) +
+             ", \"target_ratio\": " + Number(kSendbufRatioTarget) +
+             ", \"met\": " + (n.ratio >= kSendbufRatioTarget && n.allArrived ? "true" : "false") +
+             ", \"small_bytes\": " + std::to_string(n.smallBytes) +
+             ", \"small_library_us\": " + Number(n.smallLibraryUs) +
+             ", \"small_raw_us\": " + Number(n.smallRawUs) +
+             ", \"command_length\": " + std::to_string(n.textLength) +
+             ", \"command_library_us\": " + Number(n.commandLibraryUs) +
+             ", \"command_raw_us\": " + Number(n.commandRawUs) +
+             ", \"acknowledged\": " + (n.acknowledged ? "true" : "false") +
+             ", \"all_arrived\": " + (n.allArrived ? "true" : "false") + "},\n";
     }
     j += "  \"dll_sizes\": [";
     for (size_t i = 0; i < f.dlls.size(); i++) {

@@ -37,6 +37,17 @@ struct ListingFigures {
     double ratio = 0;                // library over raw time, median of the pairs
 };
 
+// A network printer on loopback, against a raw send loop that also waits for the printer's
+// acknowledgement where the platform reports it (and only hands the bytes over where not).
+struct NetworkFigures {
+    int runs = 0, smallBytes = 0, textLength = 0;
+    double libraryMiBs = 0, rawMiBs = 0, ratio = 0; // sendbuf 1 MiB, medians
+    double smallLibraryUs = 0, smallRawUs = 0;      // one sendbuf of smallBytes
+    double commandLibraryUs = 0, commandRawUs = 0;  // one sendcommand of textLength
+    bool acknowledged = false;                      // the platform reports acknowledgements
+    bool allArrived = false;
+};
+
 struct DllFigures {
     std::string path, machine;
     long long bytes = -1;
@@ -50,6 +61,8 @@ struct Figures {
     SendcommandFigures sendcommand;
     ReadFigures read;
     std::vector<ListingFigures> listing;
+    std::string networkSkipped; // why the network printer figures are missing, if they are
+    NetworkFigures network;
     std::vector<DllFigures> dlls;
 };
 

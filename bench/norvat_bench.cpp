@@ -5,6 +5,7 @@
 // is cleared afterwards.
 #include "bench/devices.h"
 #include "bench/figures.h"
+#include "bench/network.h"
 
 #include <cstdio>
 #include <cstring>
@@ -501,6 +502,8 @@ int main(int argc, char **argv)
         BenchListing(f, lib);
         UsbRegistry::Clear();
     }
+    if (lib.module != nullptr)
+        BenchNetworkPrinter(f, lib);
     if (lib.closeport != nullptr)
         lib.closeport();
     lib.Unload();

@@ -25,6 +25,7 @@ int ReadDevice(char *buffer, uint32_t count, uint32_t *received);
  * to the socket as a whole, pieces and all, and waited for once: it returns as soon as the printer
  * acknowledged every byte, or after the write bound with the bytes it acknowledged so far (as far
  * as the platform tells), the reason then set. ReadSocket: as ReadPort. */
+/* At most two pieces: a command and its CR LF. */
 struct WritePiece {
     const char *data;
     uint32_t count;

@@ -10,6 +10,9 @@
 
 namespace {
 
+/* The most pieces one write takes: a command and its CR LF. */
+const int kMostPieces = 2;
+
 /* 30 looks, 15 ms apart on a device: the same window for a read. */
 const DWORD kReadWindowMs = 450;
 
@@ -96,27 +99,34 @@ uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
     for (int i = 0; i < pieceCount; i++)
         total += pieces[i].count;
     int failure = 0;
-    for (int i = 0; i < pieceCount && failure == 0; i++) {
-        uint32_t done = 0;
-        while (done < pieces[i].count) {
-            const uint32_t rest = pieces[i].count - done;
-            const int n = ws->send(s, pieces[i].data + done, rest > 0x40000000 ? 0x40000000 : (int)rest, 0);
-            if (n > 0) {
-                done += (uint32_t)n;
+    while (handed < total) {
+        /* What is still to go, all pieces in one send: a command and its CR LF travel together. */
+        WSABUF buffers[kMostPieces];
+        DWORD bufferCount = 0;
+        uint64_t skip = handed;
+        for (int i = 0; i < pieceCount && i < kMostPieces; i++) {
+            if (skip >= pieces[i].count) {
+                skip -= pieces[i].count;
                 continue;
             }
-            const int error = ws->WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) {
-                failure = error; /* WSAECONNRESET, WSAECONNABORTED: the connection is gone */
-                break;
-            }
-            if (Elapsed(start) >= bound)
-                break;
-            AwaitSocket(ws, s, false, bound - Elapsed(start));
+            buffers[bufferCount].buf = const_cast<char *>(pieces[i].data + skip);
+            buffers[bufferCount].len = (ULONG)(pieces[i].count - skip);
+            bufferCount++;
+            skip = 0;
         }
-        handed += done;
-        if (done < pieces[i].count)
+        DWORD sent = 0;
+        if (ws->WSASend(s, buffers, bufferCount, &sent, 0, NULL, NULL) == 0) {
+            handed += sent;
+            continue;
+        }
+        const int error = ws->WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) {
+            failure = error; /* WSAECONNRESET, WSAECONNABORTED: the connection is gone */
             break;
+        }
+        if (Elapsed(start) >= bound)
+            break;
+        AwaitSocket(ws, s, false, bound - Elapsed(start));
     }
 
     uint64_t acknowledged = handed;

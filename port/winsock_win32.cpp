@@ -31,7 +31,7 @@ const Winsock *LoadWinsock(void)
         Bind(module, "closesocket", &w.closesocket) && Bind(module, "connect", &w.connect) &&
         Bind(module, "ioctlsocket", &w.ioctlsocket) && Bind(module, "select", &w.select) &&
         Bind(module, "setsockopt", &w.setsockopt) && Bind(module, "getsockopt", &w.getsockopt) &&
-        Bind(module, "send", &w.send) && Bind(module, "recv", &w.recv) &&
+        Bind(module, "WSASend", &w.WSASend) && Bind(module, "recv", &w.recv) &&
         Bind(module, "WSAIoctl", &w.WSAIoctl) &&
         Bind(module, "WSAGetLastError", &w.WSAGetLastError) &&
         Bind(module, "getaddrinfo", &w.getaddrinfo) &&

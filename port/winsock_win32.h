@@ -17,7 +17,7 @@ struct Winsock {
     decltype(&::select) select;
     decltype(&::setsockopt) setsockopt;
     decltype(&::getsockopt) getsockopt;
-    decltype(&::send) send;
+    decltype(&::WSASend) WSASend;
     decltype(&::recv) recv;
     decltype(&::WSAIoctl) WSAIoctl;
     decltype(&::WSAGetLastError) WSAGetLastError;
