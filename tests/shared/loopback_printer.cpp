@@ -149,7 +149,9 @@ void LoopbackPrinter::Run()
         if (n < 3 || !(fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
         char buffer[65536];
-        const int got = (int)recv(client, buffer, sizeof buffer, 0);
+        if (slow_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const int got = (int)recv(client, buffer, slow_ ? 4096 : sizeof buffer, 0);
         if (got <= 0) {
             CloseSocket(client);
             client = kNoSocket;
@@ -209,6 +211,11 @@ bool LoopbackPrinter::WaitDisconnected(int ms)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+void LoopbackPrinter::SetSlow(bool slow)
+{
+    slow_ = slow;
 }
 
 void LoopbackPrinter::Reset()

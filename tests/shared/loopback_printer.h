@@ -24,6 +24,7 @@ public:
     int Connections();
     bool WaitDisconnected(int ms); // the client closed its end
     void Reset();                  // resets the connection it holds (RST, not FIN)
+    void SetSlow(bool slow);       // takes 4 KiB every 50 ms, as a printer busy printing
 
 private:
     void Run();
@@ -33,6 +34,6 @@ private:
     std::string received_;
     int connections_ = 0;
     bool connected_ = false;
-    std::atomic<bool> reset_{false}, stop_{false};
+    std::atomic<bool> reset_{false}, stop_{false}, slow_{false};
     std::thread thread_;
 };
