@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -37,6 +38,8 @@ protected:
         const std::string problem = EnterOwnNetwork();
         if (!problem.empty())
             GTEST_SKIP() << problem;
+        // A host dies of a SIGPIPE unless it says otherwise; ctest may have had it ignored.
+        signal(SIGPIPE, SIG_DFL);
     }
     const NetworkPlatform platform{
         [] { return errno; },
