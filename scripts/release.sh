@@ -3,7 +3,9 @@
 # with x86/ and x64/ (Norvat.dll, Norvat.lib, libNorvat.dll.a, norvat.exe, pkgconfig/norvat.pc),
 # linux/ (lib/libNorvat.so and its links, lib/pkgconfig/norvat.pc, bin/norvat), include/norvat.h,
 # lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal) and a short usage
-# text, and a zip of that folder beside it. --no-build takes the builds as they are.
+# text, and a zip of that folder beside it; then release/packages/ (scripts/packages.sh): the
+# Python wheels, the npm package, the NuGet package and the Debian packages. --no-build takes the
+# builds as they are.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
@@ -35,7 +37,7 @@ for target in x86 x64; do
     mkdir -p "$out/$target/pkgconfig"
     cp build/$target/bin/Norvat.dll build/$target/bin/norvat.exe "$out/$target/"
     cp build/$target/lib/Norvat.lib build/$target/lib/libNorvat.dll.a "$out/$target/"
-    fill norvat.pc "$out/$target/pkgconfig/norvat.pc" ../.. "$target"
+    fill norvat.pc "$out/$target/pkgconfig/norvat.pc" '${pcfiledir}/../..' "$target"
 done
 mkdir -p "$out/linux/lib/pkgconfig" "$out/linux/bin"
 cp -P build/linux/lib/libNorvat.so build/linux/lib/libNorvat.so.$major \
@@ -44,7 +46,7 @@ cp build/linux/bin/norvat "$out/linux/bin/"
 # The tool finds the library beside it in the release, not in the build tree (what an install
 # step does; the new path is shorter than the build's, so it fits in place).
 cmake -DFILE="$out/linux/bin/norvat" -DRPATH='$ORIGIN/../lib' -P cmake/package/set_rpath.cmake >/dev/null
-fill norvat.pc "$out/linux/lib/pkgconfig/norvat.pc" ../../.. linux/lib
+fill norvat.pc "$out/linux/lib/pkgconfig/norvat.pc" '${pcfiledir}/../../..' linux/lib
 mkdir -p "$out/lib/cmake/Norvat"
 fill NorvatConfig.cmake "$out/lib/cmake/Norvat/NorvatConfig.cmake"
 fill NorvatConfigVersion.cmake "$out/lib/cmake/Norvat/NorvatConfigVersion.cmake"
@@ -85,3 +87,5 @@ Others: bind the exports by name with the cdecl convention, or use bindings/.
 TEXT
 (cd "$NORVAT_ROOT/release" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "release/$name/ and release/$name.zip"
+# What each ecosystem installs: wheels and sdist, the npm package, the NuGet package, the .debs.
+scripts/packages.sh
