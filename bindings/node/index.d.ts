@@ -1,4 +1,5 @@
 // Norvat for Node.js: the port library for printer-class devices (COM, LPT, USB printers).
+/// <reference types="node" />
 
 /** A failure of the library or the device: code is the errno name ('ENOENT', 'EBUSY', ...). */
 export interface NorvatError extends Error {

@@ -9,7 +9,6 @@
 // reason is read there, synchronously, and nowhere else.
 const fs = require('fs');
 const path = require('path');
-const koffi = require('koffi');
 
 const WINDOWS = process.platform === 'win32';
 
@@ -57,6 +56,7 @@ let lastError = null;
 function load() {
   if (functions)
     return functions;
+  const koffi = require('koffi');
   const where = libraryPath();
   let lib;
   try {
