@@ -2,7 +2,7 @@
 # Builds the three targets and lays out what a developer downloads: release/Norvat-<version>/
 # with x86/ and x64/ (Norvat.dll, Norvat.lib, libNorvat.dll.a, norvat.exe, pkgconfig/norvat.pc),
 # linux/ (lib/libNorvat.so and its links, lib/pkgconfig/norvat.pc, bin/norvat), include/norvat.h,
-# lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal) and a short usage
+# lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal, Node.js) and a short usage
 # text, and a zip of that folder beside it; then release/packages/ (scripts/packages.sh): the
 # Python wheels, the npm package, the NuGet package and the Debian packages. --no-build takes the
 # builds as they are.
@@ -52,12 +52,15 @@ fill NorvatConfig.cmake "$out/lib/cmake/Norvat/NorvatConfig.cmake"
 fill NorvatConfigVersion.cmake "$out/lib/cmake/Norvat/NorvatConfigVersion.cmake"
 cp include/norvat.h "$out/include/"
 # The bindings' sources, as a host copies them into its own build.
-mkdir -p "$out/bindings/dotnet" "$out/bindings/python/norvat" "$out/bindings/pascal"
+mkdir -p "$out/bindings/dotnet" "$out/bindings/python/norvat" "$out/bindings/pascal" "$out/bindings/node/lib"
 cp bindings/README-section.md "$out/bindings/README.md"
 cp bindings/dotnet/Norvat.cs bindings/dotnet/Norvat.csproj "$out/bindings/dotnet/"
 cp bindings/python/pyproject.toml bindings/python/README.md "$out/bindings/python/"
 cp bindings/python/norvat/__init__.py bindings/python/norvat/_native.py "$out/bindings/python/norvat/"
 cp bindings/pascal/Norvat.pas "$out/bindings/pascal/"
+cp bindings/node/package.json bindings/node/index.js bindings/node/index.d.ts bindings/node/README.md \
+    "$out/bindings/node/"
+cp bindings/node/lib/native.js "$out/bindings/node/lib/"
 cat >"$out/USAGE.txt" <<TEXT
 Norvat $major.$minor - port library for printer-class devices (COM, LPT, USB printers)
 
@@ -73,7 +76,9 @@ linux/  x86-64 Linux build
 include/norvat.h   the ten functions, cdecl, with what each returns and how long it blocks
 lib/cmake/Norvat/  find_package(Norvat): the target Norvat::Norvat for MinGW, MSVC and Linux
 bindings/          C# (Norvat.cs), Python (pip install bindings/python), Delphi/Free Pascal
-                   (Norvat.pas); bindings/README.md shows each in a few lines
+                   (Norvat.pas), Node.js (bindings/node); bindings/README.md shows each in a
+                   few lines. The packages beside this folder (packages/: Python wheels, npm,
+                   NuGet, Debian) carry the libraries for their ecosystem.
 
 C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW, Linux); or with CMake
         find_package(Norvat $major.$minor REQUIRED) and target_link_libraries(app PRIVATE Norvat::Norvat)
