@@ -6,11 +6,12 @@ export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
 
 # The Windows build and its Wine test bed; the Linux build with libudev and its umockdev test bed;
 # the bindings' runtimes (Mono, Python's venv, Free Pascal, Node.js); the packages' tools (NuGet
-# and xbuild from Mono, debhelper and lintian).
+# and xbuild from Mono; debhelper, with build-essential, which dpkg-buildpackage insists on, and
+# lintian).
 NORVAT_PACKAGES="mingw-w64 wine64 socat cmake make googletest clang llvm libclang-rt-14-dev file \
 pkg-config libudev-dev umockdev libumockdev-dev mono-mcs mono-runtime python3-venv \
 python3-setuptools python3-wheel fp-compiler fp-units-fcl nodejs nuget mono-xbuild debhelper \
-dpkg-dev lintian"
+dpkg-dev build-essential lintian"
 # npm comes with some builds of nodejs (and then conflicts with Debian's npm package): it is
 # installed only where the command is missing.
 NORVAT_NPM_PACKAGE="npm"
