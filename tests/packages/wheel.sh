@@ -31,36 +31,24 @@ sys.exit(not result.wasSuccessful())") >"$logs/linux-run.log" 2>&1
     cases "Linux wheel" "$logs/linux-run.log" $?
 fi
 
-# The loader, as it runs on Windows: sys.platform is all it asks, and the library it opens is
-# recorded instead of loaded.
-windows_wheel() { # TAG FORMAT RELEASE_DLL
-    local dir=$work/$1
-    $py - "$wheels/norvat-$version-py3-none-$1.whl" "$dir" "$2" "$3" <<'PY'
+# The loader as it runs on Windows: sys.platform is all it asks; what it opens is recorded.
+windows_wheel() { # TAG OBJDUMP_FORMAT RELEASE_DLL
+    $py - "$wheels/norvat-$version-py3-none-$1.whl" "$work/$1" "$2" "$3" <<'PY'
 import ctypes, subprocess, sys, zipfile
 wheel, dir, wanted, release = sys.argv[1:]
 with zipfile.ZipFile(wheel) as z:
     z.extractall(dir)
     meta = z.read([n for n in z.namelist() if n.endswith(".dist-info/WHEEL")][0]).decode()
-tag = wheel.rsplit("-", 1)[1][:-4]
-assert "Root-Is-Purelib: false" in meta and "Tag: py3-none-" + tag in meta, meta
+assert "Root-Is-Purelib: false" in meta and "Tag: py3-none-" + wheel.rsplit("-", 1)[1][:-4] in meta, meta
 opened = []
-class Library:
-    def __getattr__(self, name):
-        return type("Export", (), {})()
-def record(path, **kw):
-    opened.append((path, kw))
-    return Library()
-sys.platform = "win32"
-ctypes.CDLL = record
-sys.path.insert(0, dir)
-import norvat._native as n
-n.load()
-path, kw = opened[0]
-assert path == dir + "/norvat/Norvat.dll" and kw == {"use_last_error": True}, opened
-fmt = subprocess.run(["objdump", "-f", path], capture_output=True, text=True).stdout
-assert "file format " + wanted in fmt, fmt
-assert open(path, "rb").read() == open(release, "rb").read(), "not the release's DLL"
-print(tag, "opens", path[len(dir) + 1:], wanted)
+sys.platform, sys.path[:0] = "win32", [dir]
+ctypes.CDLL = lambda path, **kw: opened.append((path, kw)) or type("Lib", (), {"__getattr__": lambda s, n: s})()
+import norvat._native
+norvat._native.load()
+assert opened == [(dir + "/norvat/Norvat.dll", {"use_last_error": True})], opened
+assert "file format " + wanted in subprocess.run(["objdump", "-f", opened[0][0]], capture_output=True, text=True).stdout
+assert open(opened[0][0], "rb").read() == open(release, "rb").read(), "not the release's DLL"
+print(opened[0][0], wanted)
 PY
 }
 check "win32 wheel: the loader opens norvat/Norvat.dll beside its modules, the release's 32-bit DLL" \
