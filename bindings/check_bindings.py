@@ -2,7 +2,8 @@
 """Checks that each binding declares the library as include/norvat.h does: the ten exports by
 their exact names, cdecl, 8-bit (ANSI) texts, the argument and result types, the buffer sizes
 and the reason codes. Bindings that cannot run on this machine (32-bit Windows, Delphi) are held
-to the header this way.
+to the header this way. Also checks every copy of the version in the packages' metadata against
+interface/version.h, its one home.
 
 usage: check_bindings.py [ROOT]      ROOT is the source tree (default: this file's parent's parent)
 Exit status 0 when every binding agrees, 1 with one line per disagreement otherwise.
@@ -370,31 +371,41 @@ def check_pascal(header, text):
     interface = code.split("implementation", 1)[0]
     library = pascal_branches(interface, "NorvatLibrary")
     if library is None or library[0].lower() != "'norvat.dll'" or \
-            library[1].lower() not in ("'norvat'", "'libnorvat.so'", "'libnorvat.so.1'"):
-        problems.append("%s: NorvatLibrary is %s, not 'Norvat.dll' on Windows and 'Norvat' "
-                        "elsewhere" % (lang, library))
-    declared = {}
-    for kind_of, name, params_text, result, directives in pascal_routines(interface):
+            library[1].lower() != "'libnorvat.so.1'":
+        problems.append("%s: NorvatLibrary is %s, not 'Norvat.dll' on Windows and "
+                        "'libNorvat.so.1' elsewhere" % (lang, library))
+    # The library is bound at run time (a program without it still starts): a static
+    # 'external NorvatLibrary' would stop that.
+    for kind_of, name, params_text, result, directives in pascal_routines(code):
         external = [d for d in directives if d.lower().startswith("external")]
-        if not external:
-            if name in header.functions:
-                problems.append("%s: %s is declared without 'external NorvatLibrary'"
-                                % (lang, name))
-            continue
-        target = external[0].split()
-        if len(target) < 2 or target[1].lower() not in ("norvatlibrary", "'norvat.dll'",
-                                                        "'norvat'"):
-            continue  # another library's routine (libc's errno, kernel32)
-        alias = re.search(r"\bname\s+'([^']*)'", external[0], flags=re.I)
-        entry = alias.group(1) if alias else name
-        declared.setdefault(entry, []).append(name)
+        target = external[0].split() if external else []
+        if len(target) >= 2 and target[1].lower() in ("norvatlibrary", "'norvat.dll'", "'norvat'",
+                                                      "'libnorvat.so.1'"):
+            problems.append("%s: %s is declared external: a program without the library would "
+                            "not start" % (lang, name))
+    declared = {}
+    record = re.search(r"\bTNorvatImports\s*=\s*record\b(.*?)\bend\s*;", interface,
+                       flags=re.S | re.I)
+    if not record:
+        problems.append("%s: no TNorvatImports record of the exports" % lang)
+    fields = re.finditer(r"(\w+)\s*:\s*(function|procedure)\s*(?:\(([^)]*)\))?\s*(?::\s*(\w+))?"
+                         r"\s*;((?:\s*(?:cdecl|stdcall|register|pascal|safecall)\s*;)*)",
+                         record.group(1) if record else "", flags=re.I)
+    for field in fields:
+        entry, kind_of, params_text, result = field.group(1), field.group(2).lower(), \
+            field.group(3) or "", field.group(4)
+        declared.setdefault(entry, []).append(entry)
         where = "%s: %s" % (lang, entry)
-        conventions = [d.lower() for d in directives if d.lower() in PAS_CONVENTIONS]
+        conventions = [d.lower() for d in re.findall(r"\w+", field.group(5))]
         if conventions != ["cdecl"]:
             problems.append("%s: calling convention %s, not cdecl"
                             % (where, "/".join(conventions) or "register (the default)"))
         if kind_of != "function" or (result or "").lower() not in PAS_TYPES[INT]:
             problems.append("%s: returns %s, not Integer" % (where, result or "nothing"))
+        bound = re.findall(r"@NorvatImports\.%s\s*:=\s*Entry\(\s*'(\w*)'\s*\)" % entry, code)
+        if bound != [entry]:
+            problems.append("%s: bound to %s, not to its own name once"
+                            % (where, ", ".join("'%s'" % b for b in bound) or "nothing"))
         if entry not in header.functions:
             continue
         params = []
@@ -443,6 +454,123 @@ def check_pascal(header, text):
     return problems
 
 
+# ---- Node.js (koffi) -----------------------------------------------------------------------
+
+NODE_TYPES = {
+    INT: {"int", "int32_t"},
+    TEXT: {"const char *"},
+    BUFFER: {"char *", "_Out_ char *", "_Inout_ char *"},
+}
+
+
+def check_node(header, native_text, index_text):
+    lang = "Node.js"
+    problems = []
+    code = strip_c_comments(native_text)
+    protos = re.search(r"\bPROTOTYPES\s*=\s*\[(.*?)\]", code, flags=re.S)
+    if not protos:
+        problems.append("%s: no PROTOTYPES list" % lang)
+    declared = {}
+    for proto in re.findall(r"'([^']*)'", protos.group(1) if protos else ""):
+        m = re.fullmatch(r"\s*(.*?)\s*\b(\w+)\s*\((.*)\)\s*", proto)
+        if not m:
+            problems.append("%s: cannot read the prototype %r" % (lang, proto))
+            continue
+        lead, name, params_text = m.groups()
+        declared.setdefault(name, []).append(proto)
+        where = "%s: %s" % (lang, name)
+        words = lead.split()
+        conventions = [w for w in words if w.startswith("__")]
+        if [c for c in conventions if c != "__cdecl"]:
+            problems.append("%s: calling convention %s, not cdecl" % (where, "/".join(conventions)))
+        result = " ".join(w for w in words if not w.startswith("__"))
+        if result not in NODE_TYPES[INT]:
+            problems.append("%s: returns %s, not int" % (where, result))
+        if name not in header.functions:
+            continue
+        params = [] if params_text.strip() in ("", "void") else params_text.split(",")
+        kinds = header.functions[name]
+        if len(params) != len(kinds):
+            problems.append("%s: %d arguments, norvat.h has %d" % (where, len(params), len(kinds)))
+            continue
+        for i, (param, kind) in enumerate(zip(params, kinds), 1):
+            ptype = " ".join(param.replace("*", " * ").split()).rsplit(" ", 1)[0]
+            if ptype not in NODE_TYPES[kind]:
+                problems.append("%s: argument %d is %s, norvat.h has %s (%s)"
+                                % (where, i, ptype, kind, "/".join(sorted(NODE_TYPES[kind]))))
+    common_checks(lang, header, declared, problems)
+
+    if "koffi.load(" not in code:
+        problems.append("%s: the library is not loaded through koffi.load" % lang)
+    if not re.search(r"\.async\(", code):
+        problems.append("%s: the exports are not called with .async: a write the device does not "
+                        "take (about 20 s) would stop the event loop" % lang)
+    if "koffi.errno()" not in code:
+        problems.append("%s: no koffi.errno(): Linux's errno would be lost" % lang)
+    if not re.search(r"GetLastError\s*\(\s*\)'", code):
+        problems.append("%s: kernel32's GetLastError is not declared: the Windows code would be "
+                        "lost" % lang)
+    assigned = dict(re.findall(r"\bconst\s+(\w+)\s*=\s*(\d+)\s*;", code))
+    for which, name in (("LISTING", "LISTING_BUFFER_SIZE"), ("VERSION", "VERSION_BUFFER_SIZE")):
+        value = assigned.get(name)
+        if value is None or int(value) != header.sizes.get(which):
+            problems.append("%s: %s is %s, norvat.h says %s"
+                            % (lang, name, value, header.sizes.get(which)))
+    for fn, size in (("listingBuffer", "LISTING_BUFFER_SIZE"),
+                     ("versionBuffer", "VERSION_BUFFER_SIZE")):
+        if not re.search(r"function %s\(\)\s*\{\s*return Buffer\.alloc\(%s\);" % (fn, size), code):
+            problems.append("%s: %s() does not allocate %s bytes" % (lang, fn, size))
+    index = strip_c_comments(index_text)
+    for call, need in (("FindFirstUSB", "listingBuffer"), ("FindNextUSB", "listingBuffer"),
+                       ("GetDllVersion", "versionBuffer")):
+        for m in re.finditer(r"call\(\s*'%s'\s*,\s*(\w+)\s*\)" % call, index):
+            size = allocation(index, m.group(1), m.start(), r"(?:native\.)?(\w+)\(\)")
+            if size != need:
+                problems.append("%s: the buffer for %s is %s(), not %s()" % (lang, call, size, need))
+    for m in re.finditer(r"call\(\s*'RcvBuf'\s*,\s*(\w+)\s*,\s*(\w+)\s*\)", index):
+        size = allocation(index, m.group(1), m.start(), r"Buffer\.alloc\(([^)]*)\)")
+        if size is None or "".join(size.split()) != m.group(2) + "+1":
+            problems.append("%s: the buffer for RcvBuf is Buffer.alloc(%s); it must hold count + 1"
+                            % (lang, size))
+    found = {k: (int(w), int(lx)) for k, w, lx in
+             re.findall(r"\bE_(\w+)\s*=\s*pick\(\s*(\d+)\s*,\s*(\d+)\s*\)", code)}
+    check_codes(lang, header, found, problems)
+    return problems
+
+
+# ---- The version's copies -------------------------------------------------------------------
+
+def check_versions(root):
+    """Each package's metadata against interface/version.h: "M.m" for Python and Debian, "M.m.0"
+    for npm and NuGet (which want three numbers), and the version text's own numbers."""
+    def read(*parts):
+        with open(os.path.join(root, *parts), encoding="utf-8") as f:
+            return f.read()
+    problems = []
+    header = read("interface", "version.h")
+    major = re.search(r"#define\s+NORVAT_VERSION_MAJOR\s+(\d+)", header)
+    minor = re.search(r"#define\s+NORVAT_VERSION_MINOR\s+(\d+)", header)
+    text = re.search(r'#define\s+NORVAT_VERSION_TEXT\s+"([^"]*)"', header)
+    if not (major and minor and text):
+        return ["version.h: NORVAT_VERSION_MAJOR, _MINOR or _TEXT missing"]
+    version = "%s.%s" % (major.group(1), minor.group(1))
+    if not text.group(1).startswith("Ver%s " % version):
+        problems.append("version.h: the text %r does not say Ver%s" % (text.group(1), version))
+    copies = [
+        (("bindings", "python", "pyproject.toml"), r'(?m)^version\s*=\s*"([^"]*)"', version),
+        (("bindings", "python", "norvat", "__init__.py"), r'(?m)^__version__\s*=\s*"([^"]*)"', version),
+        (("bindings", "node", "package.json"), r'"version"\s*:\s*"([^"]*)"', version + ".0"),
+        (("bindings", "dotnet", "Norvat.csproj"), r"<Version>([^<]*)</Version>", version + ".0"),
+        (("debian", "changelog"), r"\Anorvat \(([^)-]*)(?:-[^)]*)?\)", version),
+    ]
+    for parts, pattern, want in copies:
+        m = re.search(pattern, read(*parts))
+        if not m or m.group(1) != want:
+            problems.append("%s: version %s, interface/version.h makes it %s"
+                            % ("/".join(parts), m and m.group(1), want))
+    return problems
+
+
 def check(root):
     """All disagreements between norvat.h and the bindings under root, as text lines."""
     def read(*parts):
@@ -453,6 +581,9 @@ def check(root):
     problems += check_python(header, read("bindings", "python", "norvat", "_native.py"),
                              read("bindings", "python", "norvat", "__init__.py"))
     problems += check_pascal(header, read("bindings", "pascal", "Norvat.pas"))
+    problems += check_node(header, read("bindings", "node", "lib", "native.js"),
+                           read("bindings", "node", "index.js"))
+    problems += check_versions(root)
     return problems, header
 
 
@@ -463,8 +594,8 @@ def main(argv):
         print(p)
     if problems:
         return 1
-    print("C#, Python and Pascal agree with norvat.h: %d exports, buffers %d and %d bytes, "
-          "5 reason codes" % (len(header.functions), header.sizes["LISTING"],
+    print("C#, Python, Pascal and Node.js agree with norvat.h: %d exports, buffers %d and %d "
+          "bytes, 5 reason codes; every package's version is interface/version.h's" % (len(header.functions), header.sizes["LISTING"],
                               header.sizes["VERSION"]))
     return 0
 

@@ -4,6 +4,7 @@
 # tool built on the DLL: the version, a command and its answer on a serial port, the USB printer
 # listing, and a command to a USB printer opened by its listing text. Then the same tool built
 # on libNorvat.so lists the ports and an emulated USB printer under umockdev, and queries it.
+# Last, the release folder and the packages (scripts/release.sh).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
@@ -77,5 +78,8 @@ devices=$NORVAT_ROOT/tests/linux/devices
         norvat query "$(./norvat list | head -n 1)" "~HS"
         norvat query COM1 "~HS"'
 )
+echo
+echo "== release: the folder, its zip and a package for each ecosystem"
+scripts/release.sh --no-build | sed 's/^/   /'
 echo
 echo "== done: both DLLs and libNorvat.so opened, wrote, read and closed their ports"

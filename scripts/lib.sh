@@ -5,10 +5,16 @@ NORVAT_TESTBED=${NORVAT_TESTBED:-$NORVAT_BUILD/testbed}
 export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
 
 # The Windows build and its Wine test bed; the Linux build with libudev and its umockdev test bed;
-# the bindings' runtimes (Mono, Python's venv, Free Pascal).
+# the bindings' runtimes (Mono, Python's venv, Free Pascal, Node.js); the packages' tools (NuGet
+# and xbuild from Mono; debhelper, with build-essential, which dpkg-buildpackage insists on, and
+# lintian); the network printer tests' packet filter (nftables) and ip (iproute2).
 NORVAT_PACKAGES="mingw-w64 wine64 socat cmake make googletest clang llvm libclang-rt-14-dev file \
 pkg-config libudev-dev umockdev libumockdev-dev mono-mcs mono-runtime python3-venv \
-python3-setuptools python3-wheel fp-compiler fp-units-fcl nftables"
+python3-setuptools python3-wheel fp-compiler fp-units-fcl nodejs nuget mono-xbuild debhelper \
+dpkg-dev build-essential lintian nftables iproute2"
+# npm comes with some builds of nodejs (and then conflicts with Debian's npm package): it is
+# installed only where the command is missing.
+NORVAT_NPM_PACKAGE="npm"
 # Wine's 32-bit side, installed on its own: a mirror whose i386 index lags behind the amd64 one
 # makes it uninstallable for a while, and then only the 32-bit runtime tests are lost.
 NORVAT_WIN32_PACKAGES="wine32:i386"
@@ -30,6 +36,7 @@ norvat_install_packages() {
     local missing win32_missing
     mkdir -p "$NORVAT_BUILD"
     missing=$(norvat_missing_packages $NORVAT_PACKAGES)
+    command -v npm >/dev/null 2>&1 || missing="$missing $NORVAT_NPM_PACKAGE"
     win32_missing=$(norvat_missing_packages $NORVAT_WIN32_PACKAGES)
     if [ -z "$win32_missing" ]; then rm -f "$NORVAT_WIN32_MISSING"; fi
     [ -z "$missing$win32_missing" ] && return 0
@@ -87,6 +94,15 @@ norvat_wine_env() {
 
 # Runs a 64-bit Windows program (or a builtin such as regedit) under the test prefix.
 norvat_wine64() { norvat_wine_env; /usr/lib/wine/wine64 "$@"; }
+
+# The version, "MAJOR.MINOR", from its one home, interface/version.h.
+norvat_version() {
+    local major minor
+    major=$(sed -n 's/^#define NORVAT_VERSION_MAJOR \([0-9]*\).*/\1/p' "$NORVAT_ROOT/interface/version.h")
+    minor=$(sed -n 's/^#define NORVAT_VERSION_MINOR \([0-9]*\).*/\1/p' "$NORVAT_ROOT/interface/version.h")
+    [ -n "$major" ] && [ -n "$minor" ] || { echo "interface/version.h: no version" >&2; return 1; }
+    echo "$major.$minor"
+}
 
 # Configures and builds one preset (x86, x64 or native).
 norvat_build() {

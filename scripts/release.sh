@@ -2,8 +2,10 @@
 # Builds the three targets and lays out what a developer downloads: release/Norvat-<version>/
 # with x86/ and x64/ (Norvat.dll, Norvat.lib, libNorvat.dll.a, norvat.exe, pkgconfig/norvat.pc),
 # linux/ (lib/libNorvat.so and its links, lib/pkgconfig/norvat.pc, bin/norvat), include/norvat.h,
-# lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal) and a short usage
-# text, and a zip of that folder beside it. --no-build takes the builds as they are.
+# lib/cmake/Norvat/ for find_package(Norvat), bindings/ (C#, Python, Pascal, Node.js) and a short usage
+# text, and a zip of that folder beside it; then release/packages/ (scripts/packages.sh): the
+# Python wheels, the npm package, the NuGet package and the Debian packages. --no-build takes the
+# builds as they are.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 mkdir -p "$NORVAT_BUILD"
@@ -35,7 +37,7 @@ for target in x86 x64; do
     mkdir -p "$out/$target/pkgconfig"
     cp build/$target/bin/Norvat.dll build/$target/bin/norvat.exe "$out/$target/"
     cp build/$target/lib/Norvat.lib build/$target/lib/libNorvat.dll.a "$out/$target/"
-    fill norvat.pc "$out/$target/pkgconfig/norvat.pc" ../.. "$target"
+    fill norvat.pc "$out/$target/pkgconfig/norvat.pc" '${pcfiledir}/../..' "$target"
 done
 mkdir -p "$out/linux/lib/pkgconfig" "$out/linux/bin"
 cp -P build/linux/lib/libNorvat.so build/linux/lib/libNorvat.so.$major \
@@ -44,18 +46,21 @@ cp build/linux/bin/norvat "$out/linux/bin/"
 # The tool finds the library beside it in the release, not in the build tree (what an install
 # step does; the new path is shorter than the build's, so it fits in place).
 cmake -DFILE="$out/linux/bin/norvat" -DRPATH='$ORIGIN/../lib' -P cmake/package/set_rpath.cmake >/dev/null
-fill norvat.pc "$out/linux/lib/pkgconfig/norvat.pc" ../../.. linux/lib
+fill norvat.pc "$out/linux/lib/pkgconfig/norvat.pc" '${pcfiledir}/../../..' linux/lib
 mkdir -p "$out/lib/cmake/Norvat"
 fill NorvatConfig.cmake "$out/lib/cmake/Norvat/NorvatConfig.cmake"
 fill NorvatConfigVersion.cmake "$out/lib/cmake/Norvat/NorvatConfigVersion.cmake"
 cp include/norvat.h "$out/include/"
 # The bindings' sources, as a host copies them into its own build.
-mkdir -p "$out/bindings/dotnet" "$out/bindings/python/norvat" "$out/bindings/pascal"
+mkdir -p "$out/bindings/dotnet" "$out/bindings/python/norvat" "$out/bindings/pascal" "$out/bindings/node/lib"
 cp bindings/README-section.md "$out/bindings/README.md"
 cp bindings/dotnet/Norvat.cs bindings/dotnet/Norvat.csproj "$out/bindings/dotnet/"
 cp bindings/python/pyproject.toml bindings/python/README.md "$out/bindings/python/"
 cp bindings/python/norvat/__init__.py bindings/python/norvat/_native.py "$out/bindings/python/norvat/"
 cp bindings/pascal/Norvat.pas "$out/bindings/pascal/"
+cp bindings/node/package.json bindings/node/index.js bindings/node/index.d.ts bindings/node/README.md \
+    "$out/bindings/node/"
+cp bindings/node/lib/native.js "$out/bindings/node/lib/"
 cat >"$out/USAGE.txt" <<TEXT
 Norvat $major.$minor - port library for printer-class devices (COM, LPT, USB printers)
 
@@ -71,7 +76,9 @@ linux/  x86-64 Linux build
 include/norvat.h   the ten functions, cdecl, with what each returns and how long it blocks
 lib/cmake/Norvat/  find_package(Norvat): the target Norvat::Norvat for MinGW, MSVC and Linux
 bindings/          C# (Norvat.cs), Python (pip install bindings/python), Delphi/Free Pascal
-                   (Norvat.pas); bindings/README.md shows each in a few lines
+                   (Norvat.pas), Node.js (bindings/node); bindings/README.md shows each in a
+                   few lines. The packages beside this folder (packages/: Python wheels, npm,
+                   NuGet, Debian) carry the libraries for their ecosystem.
 
 C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW, Linux); or with CMake
         find_package(Norvat $major.$minor REQUIRED) and target_link_libraries(app PRIVATE Norvat::Norvat)
@@ -85,3 +92,5 @@ Others: bind the exports by name with the cdecl convention, or use bindings/.
 TEXT
 (cd "$NORVAT_ROOT/release" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "release/$name/ and release/$name.zip"
+# What each ecosystem installs: wheels and sdist, the npm package, the NuGet package, the .debs.
+scripts/packages.sh

@@ -2,7 +2,8 @@
 # Runs every test: installs what it needs, builds both DLLs, the native checks and the Linux
 # library, lays out the release, brings up the simulated devices and runs ctest for the native
 # checks, then the 64-bit and the 32-bit Windows tests under Wine, then the Linux tests natively
-# under umockdev, then the bindings (scripts/test_bindings.sh). On machines that cannot execute
+# under umockdev, then the bindings (scripts/test_bindings.sh), then each kind of package as its
+# ecosystem installs it (tests/packages/*.sh, from release/packages/). On machines that cannot execute
 # 32-bit programs the 32-bit DLL is still checked statically (native checks), and its runtime
 # tests are reported as skipped.
 set -uo pipefail
@@ -92,14 +93,30 @@ fi
 # Each Linux test makes its own umockdev test bed, so they run side by side.
 run_ctest linux linux -j 3
 
+# Runs a script that prints "passed:"/"FAILED:"/"SKIPPED:" lines and closes with
+# "...: N passed, M failed, K skipped"; records "NAME total failed" (-1 when it never closed).
+run_script() {
+    local name=$1 log="$NORVAT_BUILD/$1.log" line p f s
+    shift
+    "$@" 2>&1 | tee "$log" | grep -vE '^passed: '
+    line=$(grep -E ': [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        echo "$name 0 -1" >>"$counts"
+        echo "$name did not finish: see $log" >>"$failures"
+        return
+    fi
+    read -r p f s <<<"$(sed 's/.*: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/' <<<"$line")"
+    echo "$name $((p + f)) $f" >>"$counts"
+    skipped=$((skipped + s))
+    if [ "$f" != 0 ]; then { echo "$name:"; grep '^FAILED: ' "$log" | sed 's/^FAILED: /    /'; } >>"$failures"; fi
+}
+
 echo "== tests: bindings"
-bindings_log="$NORVAT_BUILD/bindings.log"
-scripts/test_bindings.sh 2>&1 | tee "$bindings_log" | grep -vE '^passed: '
-sed -n 's/^Bindings: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/bindings \1 \2 \3/p' \
-    "$bindings_log" | tail -n 1 | awk '{ print $1, $2 + $3, $3 }' >>"$counts"
-grep -q '^bindings ' "$counts" || echo "bindings 0 -1" >>"$counts"
-bindings_skipped=$(sed -n 's/^Bindings: .* \([0-9]*\) skipped$/\1/p' "$bindings_log" | tail -n 1)
-skipped=$((skipped + ${bindings_skipped:-0}))
+run_script bindings scripts/test_bindings.sh
+for script in tests/packages/wheel.sh tests/packages/npm.sh tests/packages/nuget.sh tests/packages/deb.sh; do
+    echo "== tests: packages, $(basename "$script" .sh)"
+    run_script "package-$(basename "$script" .sh)" "$script"
+done
 
 passed=$(awk '$3 >= 0 { p += $2 - $3 - $4 } END { print p + 0 }' "$counts")
 skipped=$((skipped + $(awk '{ s += $4 } END { print s + 0 }' "$counts")))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves the bindings and the release's C/C++ packaging. Runs after the x86, x64 and linux builds
 # and scripts/release.sh --no-build; builds only its own small programs, under build/bindings/.
-#   - static: every binding agrees with include/norvat.h, and the checker refuses wrong copies
+#   - static: every binding (C#, Python, Pascal, Node.js) agrees with include/norvat.h, every
+#     package's version with interface/version.h, and the checker refuses wrong copies
 #   - Linux: C# under Mono, the Python package from a throwaway venv and Free Pascal, each
 #     against build/linux/lib/libNorvat.so and umockdev-emulated devices
 #   - C/C++: consumers built with find_package(Norvat) and with pkg-config against the release,
@@ -94,11 +95,11 @@ rm -rf "$work/cs" "$work/py" "$work/pas" "$work/c" "$work/tmp"
 mkdir -p "$work/cs" "$work/py" "$work/pas" "$work/c" "$work/tmp"
 
 echo "== static: the bindings against include/norvat.h"
-check "checker: C#, Python and Pascal agree with norvat.h" "$work/check.log" \
+check "checker: C#, Python, Pascal and Node.js agree with norvat.h, the packages' versions with version.h" "$work/check.log" \
     $py bindings/check_bindings.py
 if $py tests/bindings/check_bindings_test.py -v >"$work/check_test.log" 2>&1; then
     pass "checker: refuses each of $($py -c "import sys; sys.path[:0] = ['tests/bindings', 'bindings']
-import check_bindings_test as t; print(len(t.WRONG_COPIES))") wrong copies (stdcall, Unicode, short buffers, missing exports, ...)"
+import check_bindings_test as t; print(len(t.WRONG_COPIES))") wrong copies (stdcall, Unicode, short buffers, missing exports, versions, ...)"
 else
     fail "checker: its own test"; show "$work/check_test.log" 30
 fi
@@ -130,12 +131,14 @@ if check "Python: pip installs bindings/python offline into a venv" "$work/py/in
 fi
 
 echo "== Free Pascal: Norvat.pas, libNorvat.so and emulated devices"
-fpc_flags=(-vewn -Sew -FU"$work/pas" -Fu"$NORVAT_ROOT/bindings/pascal" -Fl"$lib")
+fpc_flags=(-vewn -Sew -FU"$work/pas" -Fu"$NORVAT_ROOT/bindings/pascal")
 if check "Pascal: Norvat.pas compiles with fpc" "$work/pas/unit.log" fpc "${fpc_flags[@]}" bindings/pascal/Norvat.pas &&
-   check "Pascal: the test program links against libNorvat.so" "$work/pas/build.log" \
+   check "Pascal: the test program builds (the library is loaded at run time)" "$work/pas/build.log" \
         fpc "${fpc_flags[@]}" -o"$work/pas/norvat_test" "$tests/pascal/norvat_test.pas"; then
     emulated "$work/pas/norvat_test" >"$work/pas/run.log" 2>&1
     cases "Pascal" "$work/pas/run.log" $?
+    (cd "$work/pas" && env -u LD_LIBRARY_PATH timeout 30 ./norvat_test --without-library) >"$work/pas/nolib.log" 2>&1
+    cases "Pascal, no library" "$work/pas/nolib.log" $?
 fi
 
 echo "== C/C++ against the release: find_package(Norvat) and pkg-config"

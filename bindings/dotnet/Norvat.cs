@@ -1,9 +1,16 @@
 // Norvat for .NET: the ten exports of Norvat.dll / libNorvat.so (NorvatNative) and a port object
-// over them (NorvatPort). Include this file in a project, or build Norvat.csproj. C# 7, .NET
-// Framework 4.5 and later, Mono, .NET Standard 2.0.
+// over them (NorvatPort). Include this file in a project, build Norvat.csproj, or install the
+// Norvat NuGet package. C# 7, .NET Framework 4.6.2 and later, Mono.
+//
+// Errors follow System.IO.Ports.SerialPort: bad arguments throw ArgumentNullException,
+// ArgumentException or ArgumentOutOfRangeException; a disposed port ObjectDisposedException; a
+// port that is no longer this object's InvalidOperationException; a device that refuses access
+// or is in use UnauthorizedAccessException; a write given up TimeoutException; any other device
+// failure IOException. Each device failure keeps the platform's code (INorvatError).
 using System;
 using System.Collections.Generic;
 using System.ComponentModel;
+using System.IO;
 using System.Runtime.InteropServices;
 
 namespace Norvat
@@ -23,6 +30,24 @@ namespace Norvat
 
         /// <summary>NORVAT_VERSION_BUFFER_SIZE: GetDllVersion.</summary>
         public const int VersionBufferSize = 16;
+
+        // An AnyCPU program gets both DLLs from the NuGet package, in x86\ and x64\ beside it (the
+        // package's Norvat.targets): load the one for this process before the first call, and
+        // the calls below then bind to it. A Norvat.dll beside the program always wins.
+        static NorvatNative()
+        {
+            if (!NorvatReason.IsWindows)
+                return;
+            string folder = AppDomain.CurrentDomain.BaseDirectory;
+            if (File.Exists(Path.Combine(folder, "Norvat.dll")))
+                return;
+            string own = Path.Combine(Path.Combine(folder, IntPtr.Size == 8 ? "x64" : "x86"), "Norvat.dll");
+            if (File.Exists(own))
+                LoadLibraryW(own);
+        }
+
+        [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)]
+        static extern IntPtr LoadLibraryW(string path);
 
         [DllImport(LibraryName, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi, SetLastError = true)]
         public static extern int openport([MarshalAs(UnmanagedType.LPStr)] string selector);
@@ -78,20 +103,102 @@ namespace Norvat
         }
     }
 
-    /// <summary>
-    /// A call the library refused or a device that failed. NativeErrorCode is the platform's
-    /// code (the Windows error, or errno on Linux) and Message its text.
-    /// </summary>
-    public class NorvatException : Win32Exception
+    /// <summary>What every Norvat device failure carries, whatever its exception type.</summary>
+    public interface INorvatError
     {
-        public NorvatException(string operation, int code)
-            : base(code, operation + ": " + Describe(code))
-        {
-            Operation = operation;
-        }
+        /// <summary>The platform's code: the Windows error, or errno on Linux.</summary>
+        int NativeErrorCode { get; }
 
         /// <summary>What was being done: "open COM55", "command", "read", ...</summary>
+        string Operation { get; }
+    }
+
+    /// <summary>
+    /// A device failure (no such port, no such USB printer, a device gone, ...), as SerialPort's
+    /// IOException. NativeErrorCode is the platform's code; HResult carries it too.
+    /// </summary>
+    public class NorvatException : IOException, INorvatError
+    {
+        /// <summary>A failure of operation with the platform's code.</summary>
+        public NorvatException(string operation, int code)
+            : base(NorvatErrors.Message(operation, code), NorvatErrors.HResult(code))
+        {
+            Operation = operation;
+            NativeErrorCode = code;
+        }
+
+        /// <inheritdoc />
+        public int NativeErrorCode { get; private set; }
+
+        /// <inheritdoc />
         public string Operation { get; private set; }
+    }
+
+    /// <summary>Access to the port was refused, or another program has it (SerialPort's kind).</summary>
+    public class NorvatAccessException : UnauthorizedAccessException, INorvatError
+    {
+        /// <summary>A refusal of operation with the platform's code.</summary>
+        public NorvatAccessException(string operation, int code)
+            : base(NorvatErrors.Message(operation, code))
+        {
+            Operation = operation;
+            NativeErrorCode = code;
+            HResult = NorvatErrors.HResult(code);
+        }
+
+        /// <inheritdoc />
+        public int NativeErrorCode { get; private set; }
+
+        /// <inheritdoc />
+        public string Operation { get; private set; }
+    }
+
+    /// <summary>The device took no byte of a write in time (about 20 s).</summary>
+    public class NorvatTimeoutException : TimeoutException, INorvatError
+    {
+        /// <summary>A timeout of operation with the platform's code.</summary>
+        public NorvatTimeoutException(string operation, int code)
+            : base(NorvatErrors.Message(operation, code))
+        {
+            Operation = operation;
+            NativeErrorCode = code;
+            HResult = NorvatErrors.HResult(code);
+        }
+
+        /// <inheritdoc />
+        public int NativeErrorCode { get; private set; }
+
+        /// <inheritdoc />
+        public string Operation { get; private set; }
+    }
+
+    /// <summary>Which exception a code the library left makes, and its text.</summary>
+    public static class NorvatErrors
+    {
+        /// <summary>The exception SerialPort would throw for this code, keeping the code.</summary>
+        public static Exception For(string operation, int code)
+        {
+            if (code == NorvatReason.InvalidArgument)
+                return new ArgumentException(Message(operation, code));
+            if (code == NorvatReason.Timeout)
+                return new NorvatTimeoutException(operation, code);
+            // Windows: access denied, sharing violation; Linux: EPERM, EACCES, EBUSY.
+            if (NorvatReason.IsWindows ? (code == 5 || code == 32) : (code == 1 || code == 13 || code == 16))
+                return new NorvatAccessException(operation, code);
+            return new NorvatException(operation, code);
+        }
+
+        /// <summary>"operation: the system's text for code".</summary>
+        public static string Message(string operation, int code)
+        {
+            return operation + ": " + Describe(code);
+        }
+
+        // As Windows makes an HRESULT of a Win32 code (HRESULT_FROM_WIN32); on Linux the errno.
+        internal static int HResult(int code)
+        {
+            return code <= 0 ? code : unchecked((int)(0x80070000u | ((uint)code & 0xFFFFu)));
+        }
 
         // Win32Exception's own text is right on Windows only: elsewhere the code is an errno,
         // which libc describes.
@@ -119,8 +226,8 @@ namespace Norvat
     /// <summary>
     /// The port the library has open. The library holds one port per process, so opening a
     /// port closes the one another NorvatPort had; that object then throws with
-    /// NorvatReason.NoPort, and disposing it leaves the newer port alone.
-    /// Dispose (or Close) closes the port.
+    /// InvalidOperationException, and disposing it leaves the newer port alone.
+    /// Dispose (or Close) closes the port; the object then throws ObjectDisposedException.
     /// </summary>
     public sealed class NorvatPort : IDisposable
     {
@@ -134,7 +241,12 @@ namespace Norvat
         // returns more than the device sent in about 450 ms.
         public const int MaxReadSize = 65536;
 
+        /// <summary>What every open sets a serial port to.</summary>
+        public const int DefaultBaudRate = 9600;
+
         readonly string name;
+        int baudRate = DefaultBaudRate;
+        bool disposed;
 
         NorvatPort(string name)
         {
@@ -161,7 +273,7 @@ namespace Norvat
                 byte[] buffer = new byte[NorvatNative.VersionBufferSize];
                 int n = NorvatNative.GetDllVersion(buffer);
                 if (n == 0)
-                    throw new NorvatException("version", Marshal.GetLastWin32Error());
+                    throw NorvatErrors.For("version", Marshal.GetLastWin32Error());
                 return AnsiText(buffer);
             }
         }
@@ -182,7 +294,7 @@ namespace Norvat
                 }
                 int code = Marshal.GetLastWin32Error();
                 if (code != NorvatReason.NoMoreItems)
-                    throw new NorvatException("list USB printers", code);
+                    throw NorvatErrors.For("list USB printers", code);
             }
             return printers.AsReadOnly();
         }
@@ -191,12 +303,16 @@ namespace Norvat
         /// Opens a port: "COM1".."COM256", "LPT1" or "LPT2", a port number "0"-"9" (as openport:
         /// 0 LPT1, 1-4 COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB
         /// printer's listing text "description#serial" or its serial, or on Linux a /dev/ path.
-        /// A port another NorvatPort has open is closed first.
+        /// A port another NorvatPort has open is closed first. A port that does not exist or no
+        /// such USB printer throws IOException (NorvatException), one in use or refused
+        /// UnauthorizedAccessException (NorvatAccessException).
         /// </summary>
         public static NorvatPort Open(string port)
         {
-            if (string.IsNullOrEmpty(port))
-                throw new NorvatException("open", NorvatReason.InvalidArgument);
+            if (port == null)
+                throw new ArgumentNullException("port");
+            if (port.Length == 0)
+                throw new ArgumentException("The port name is empty.", "port");
             lock (Sync) {
                 int opened;
                 if (port == "LPT1")
@@ -212,7 +328,7 @@ namespace Norvat
                     // Only "no such USB printer" leaves the previous port open.
                     if (code != NorvatReason.NotConnected)
                         current = null;
-                    throw new NorvatException("open " + port, code);
+                    throw NorvatErrors.For("open " + port, code);
                 }
                 current = new NorvatPort(port);
                 return current;
@@ -222,20 +338,21 @@ namespace Norvat
         /// <summary>
         /// Writes raw bytes with one write. Returns how many went out: fewer than data.Length
         /// when the device stopped taking bytes (the library gives up after about 20 s); those
-        /// that went out must not be sent again. Throws when none went out.
+        /// that went out must not be sent again. Throws when none went out: TimeoutException when
+        /// the device took nothing in time, IOException when it failed.
         /// </summary>
         public int Write(byte[] data)
         {
             if (data == null)
-                throw new NorvatException("write", NorvatReason.InvalidArgument);
+                throw new ArgumentNullException("data");
             lock (Sync) {
-                CheckOpen("write");
+                CheckOpen();
                 // The library answers 1 for an empty write, and an empty array may reach it as
                 // a null pointer: send a count of 0 from a real buffer and report 0 bytes.
                 byte[] bytes = data.Length == 0 ? new byte[1] : data;
                 int written = NorvatNative.sendbuf(bytes, data.Length);
                 if (written == 0)
-                    throw new NorvatException("write", Marshal.GetLastWin32Error());
+                    throw NorvatErrors.For("write", Marshal.GetLastWin32Error());
                 return data.Length == 0 ? 0 : written;
             }
         }
@@ -243,10 +360,12 @@ namespace Norvat
         /// <summary>Sends a command: its characters, then CR LF. Throws unless all went out.</summary>
         public void Command(string text)
         {
+            if (text == null)
+                throw new ArgumentNullException("text");
             lock (Sync) {
-                CheckOpen("command");
+                CheckOpen();
                 if (NorvatNative.sendcommand(text) != 1)
-                    throw new NorvatException("command", Marshal.GetLastWin32Error());
+                    throw NorvatErrors.For("command", Marshal.GetLastWin32Error());
             }
         }
 
@@ -257,18 +376,18 @@ namespace Norvat
         public byte[] Read(int max = 4096)
         {
             if (max < 0)
-                throw new NorvatException("read", NorvatReason.InvalidArgument);
+                throw new ArgumentOutOfRangeException("max", max, "The most bytes to read must be 0 or more.");
             int count = Math.Min(max, MaxReadSize);
             byte[] buffer = new byte[count + 1]; // the library puts a NUL after the bytes
             lock (Sync) {
-                CheckOpen("read");
+                CheckOpen();
                 int n = NorvatNative.RcvBuf(buffer, count);
                 if (n == 0) {
                     int code = Marshal.GetLastWin32Error();
                     // Nothing within the window is no data, not a failure; so is asking for 0.
                     if (code == NorvatReason.Timeout || (count == 0 && code == 0))
                         return new byte[0];
-                    throw new NorvatException("read", code);
+                    throw NorvatErrors.For("read", code);
                 }
                 byte[] data = new byte[n];
                 Array.Copy(buffer, data, n);
@@ -276,23 +395,41 @@ namespace Norvat
             }
         }
 
-        /// <summary>The line speed of a serial port in bit/s; throws for LPT and USB ports.</summary>
+        /// <summary>
+        /// The line speed of a serial port in bit/s: what was last set, or 9600, what every open
+        /// sets a serial port to. Setting it throws IOException for LPT and USB ports, which have
+        /// no line speed, and ArgumentOutOfRangeException for 0 or below.
+        /// </summary>
         public int BaudRate
         {
-            set
+            get
             {
                 lock (Sync) {
-                    CheckOpen("set baud rate");
+                    CheckOpen();
+                    return baudRate;
+                }
+            }
+            set
+            {
+                if (value <= 0)
+                    throw new ArgumentOutOfRangeException("value", value, "The line speed must be above 0.");
+                lock (Sync) {
+                    CheckOpen();
                     if (NorvatNative.setbaudrate(value) == 0)
-                        throw new NorvatException("set baud rate " + value, Marshal.GetLastWin32Error());
+                        throw NorvatErrors.For("set baud rate " + value, Marshal.GetLastWin32Error());
+                    baudRate = value;
                 }
             }
         }
 
-        /// <summary>Closes the port if it is still this object's. Harmless when repeated.</summary>
+        /// <summary>
+        /// Closes the port if it is still this object's, and disposes the object (as SerialPort's
+        /// Close does). Harmless when repeated.
+        /// </summary>
         public void Close()
         {
             lock (Sync) {
+                disposed = true;
                 if (current != this)
                     return;
                 NorvatNative.closeport();
@@ -300,15 +437,18 @@ namespace Norvat
             }
         }
 
+        /// <summary>Closes the port: see Close.</summary>
         public void Dispose()
         {
             Close();
         }
 
-        void CheckOpen(string operation)
+        void CheckOpen()
         {
+            if (disposed)
+                throw new ObjectDisposedException(GetType().FullName, "The port " + name + " was closed.");
             if (current != this)
-                throw new NorvatException(operation, NorvatReason.NoPort);
+                throw new InvalidOperationException("The port " + name + " is no longer open: another open took the library's port.");
         }
 
         // The text up to the first NUL (never past the buffer), decoded as the marshaller encodes

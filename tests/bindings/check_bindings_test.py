@@ -16,7 +16,16 @@ CS = ("bindings", "dotnet", "Norvat.cs")
 PYN = ("bindings", "python", "norvat", "_native.py")
 PYP = ("bindings", "python", "norvat", "__init__.py")
 PAS = ("bindings", "pascal", "Norvat.pas")
+NODE = ("bindings", "node", "lib", "native.js")
+NODEI = ("bindings", "node", "index.js")
 HDR = ("include", "norvat.h")
+# Where the version has copies, and its home.
+VER = ("interface", "version.h")
+PYPROJECT = ("bindings", "python", "pyproject.toml")
+PKG = ("bindings", "node", "package.json")
+CSPROJ = ("bindings", "dotnet", "Norvat.csproj")
+CHANGELOG = ("debian", "changelog")
+FILES = (CS, PYN, PYP, PAS, NODE, NODEI, HDR, VER, PYPROJECT, PKG, CSPROJ, CHANGELOG)
 
 # (file, text in it, replacement, words the checker's complaint must contain)
 WRONG_COPIES = [
@@ -66,27 +75,60 @@ WRONG_COPIES = [
     (PYN, "E_TIMEOUT = _pick(1460, 110)", "E_TIMEOUT = _pick(1460, 62)", "TIMEOUT"),
     (PYP, "ctypes.create_string_buffer(count + 1)", "ctypes.create_string_buffer(count)", "RcvBuf"),
     # Pascal
-    (PAS, "function sendcommand(text: PAnsiChar): Integer; cdecl;",
-     "function sendcommand(text: PAnsiChar): Integer; stdcall;", "sendcommand: calling convention"),
-    (PAS, "function closeport: Integer; cdecl;", "function closeport: Integer;",
+    (PAS, "    sendcommand: function(text: PAnsiChar): Integer; cdecl;",
+     "    sendcommand: function(text: PAnsiChar): Integer; stdcall;", "sendcommand: calling convention"),
+    (PAS, "    closeport: function: Integer; cdecl;", "    closeport: function: Integer;",
      "closeport: calling convention"),
-    (PAS, "function OpenUSB(request: PAnsiChar)", "function OpenUSB(request: PWideChar)",
+    (PAS, "OpenUSB: function(request: PAnsiChar)", "OpenUSB: function(request: PWideChar)",
      "OpenUSB: argument 1"),
-    (PAS, "function openport(selector: PAnsiChar)", "function openport(selector: PChar)",
+    (PAS, "openport: function(selector: PAnsiChar)", "openport: function(selector: PChar)",
      "openport: argument 1"),
     (PAS, "NORVAT_LISTING_BUFFER_SIZE = 191;", "NORVAT_LISTING_BUFFER_SIZE = 190;",
      "NORVAT_LISTING_BUFFER_SIZE"),
     (PAS, "array[0..NORVAT_VERSION_BUFFER_SIZE - 1] of AnsiChar",
      "array[0..NORVAT_VERSION_BUFFER_SIZE - 2] of AnsiChar", "TNorvatVersionBuffer"),
-    (PAS, "function RcvBuf(buffer: PAnsiChar; count: Integer): Integer; cdecl; external NorvatLibrary;\n",
+    (PAS, "    RcvBuf: function(buffer: PAnsiChar; count: Integer): Integer; cdecl;\n",
      "", "RcvBuf is not declared"),
-    (PAS, "function setbaudrate(rate: Integer)", "function setbaudrate(rate: PAnsiChar)",
+    (PAS, "setbaudrate: function(rate: Integer)", "setbaudrate: function(rate: PAnsiChar)",
      "setbaudrate: argument 1"),
-    (PAS, "function FindNextUSB(buffer: PAnsiChar)", "function FindNextUSB(var buffer: PAnsiChar)",
+    (PAS, "FindNextUSB: function(buffer: PAnsiChar)", "FindNextUSB: function(var buffer: PAnsiChar)",
      "FindNextUSB: argument 1"),
     (PAS, "SetLength(Result, MaxBytes + 1);", "SetLength(Result, MaxBytes);", "RcvBuf"),
     (PAS, "NorvatLibrary = 'Norvat.dll';", "NorvatLibrary = 'Norvat32.dll';", "NorvatLibrary"),
     (PAS, "  NORVAT_E_NOT_CONNECTED = 19;", "  NORVAT_E_NOT_CONNECTED = 1167;", "NOT_CONNECTED"),
+    (PAS, "@NorvatImports.FindNextUSB := Entry('FindNextUSB');",
+     "@NorvatImports.FindNextUSB := Entry('FindFirstUSB');", "FindNextUSB: bound to 'FindFirstUSB'"),
+    (PAS, "function closeport: Integer;\nfunction setbaudrate",
+     "function closeport: Integer; cdecl; external NorvatLibrary;\nfunction setbaudrate",
+     "closeport is declared external"),
+    # Node.js
+    (NODE, "'int sendcommand(const char *text)'", "'int __stdcall sendcommand(const char *text)'",
+     "sendcommand: calling convention"),
+    (NODE, "'int OpenUSB(const char *request)'", "'int OpenUSB(const char16_t *request)'",
+     "OpenUSB: argument 1"),
+    (NODE, "'int openport(const char *selector)'", "'int openport(str16 selector)'",
+     "openport: argument 1"),
+    (NODE, "'int RcvBuf(char *buffer, int count)'", "'int RcvBuf(char *buffer)'", "RcvBuf: 1 arguments"),
+    (NODE, "  'int FindNextUSB(char *buffer)',\n", "", "FindNextUSB is not declared"),
+    (NODE, "'int GetDllVersion(char *buffer)'", "'int GetDLLVersion(char *buffer)'",
+     "GetDllVersion is not declared"),
+    (NODE, "'int setbaudrate(int rate)'", "'double setbaudrate(int rate)'", "setbaudrate: returns"),
+    (NODE, "const LISTING_BUFFER_SIZE = 191;", "const LISTING_BUFFER_SIZE = 190;", "LISTING_BUFFER_SIZE"),
+    (NODE, "return Buffer.alloc(VERSION_BUFFER_SIZE);", "return Buffer.alloc(15);", "versionBuffer()"),
+    (NODE, "fn.async(...args, (err, result) => {", "fn.call(null, ...args, (err, result) => {",
+     "not called with .async"),
+    (NODE, "lastError = () => koffi.errno();", "lastError = () => 0;", "koffi.errno()"),
+    (NODE, "const E_NO_PORT = pick(6, 9);", "const E_NO_PORT = pick(6, 6);", "NO_PORT"),
+    (NODEI, "const buffer = Buffer.alloc(count + 1);", "const buffer = Buffer.alloc(count);", "RcvBuf"),
+    (NODEI, "const buffer = native.listingBuffer();", "const buffer = native.versionBuffer();",
+     "the buffer for FindFirstUSB"),
+    # Every copy of the version against its home, and the home against itself.
+    (PYPROJECT, 'version = "1.2"', 'version = "1.3"', "pyproject.toml: version 1.3"),
+    (PYP, '__version__ = "1.2"', '__version__ = "1.2.1"', "__init__.py: version 1.2.1"),
+    (PKG, '"version": "1.2.0"', '"version": "1.2.1"', "package.json: version 1.2.1"),
+    (CSPROJ, "<Version>1.2.0</Version>", "<Version>1.1.0</Version>", "Norvat.csproj: version 1.1.0"),
+    (CHANGELOG, "norvat (1.2)", "norvat (1.2.1)", "changelog: version 1.2.1"),
+    (VER, "#define NORVAT_VERSION_MINOR 2", "#define NORVAT_VERSION_MINOR 3", "Ver1.3"),
     # The header moves and the bindings stay behind.
     (HDR, "#define NORVAT_LISTING_BUFFER_SIZE 191", "#define NORVAT_LISTING_BUFFER_SIZE 192",
      "ListingBufferSize"),
@@ -99,7 +141,7 @@ WRONG_COPIES = [
 class CheckerTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="norvat-check-")
-        for part in (CS, PYN, PYP, PAS, HDR):
+        for part in FILES:
             os.makedirs(os.path.join(self.root, *part[:-1]), exist_ok=True)
             shutil.copy(os.path.join(ROOT, *part), os.path.join(self.root, *part))
 

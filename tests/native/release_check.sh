@@ -12,6 +12,11 @@ expected="USAGE.txt
 bindings/README.md
 bindings/dotnet/Norvat.cs
 bindings/dotnet/Norvat.csproj
+bindings/node/README.md
+bindings/node/index.d.ts
+bindings/node/index.js
+bindings/node/lib/native.js
+bindings/node/package.json
 bindings/pascal/Norvat.pas
 bindings/python/README.md
 bindings/python/norvat/__init__.py

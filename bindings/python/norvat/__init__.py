@@ -7,7 +7,9 @@
         print(port.read())
 
 Failures raise OSError carrying the platform's code (errno on Linux, winerror on Windows), so
-the usual subclasses apply: FileNotFoundError for a port that does not exist, and so on.
+the usual subclasses apply: FileNotFoundError for a port that does not exist, and so on. Bad
+arguments raise TypeError (a wrong type) or ValueError (an empty name, a NUL inside a text, a
+negative count, a rate of 0 or below), as the standard library does.
 The library holds one port per process: opening a port closes the one another Port had.
 """
 import ctypes
@@ -18,7 +20,7 @@ from . import _native
 from ._native import (E_INVALID_ARGUMENT, E_NO_MORE_ITEMS, E_NO_PORT, E_NOT_CONNECTED,
                       E_TIMEOUT, LISTING_BUFFER_SIZE, VERSION_BUFFER_SIZE)
 
-__all__ = ["open", "usb_printers", "version", "Port", "MAX_READ",
+__all__ = ["open", "usb_printers", "version", "Port", "MAX_READ", "DEFAULT_BAUD_RATE",
            "E_INVALID_ARGUMENT", "E_NO_MORE_ITEMS", "E_NO_PORT", "E_NOT_CONNECTED", "E_TIMEOUT",
            "LISTING_BUFFER_SIZE", "VERSION_BUFFER_SIZE"]
 __version__ = "1.2"
@@ -26,6 +28,8 @@ __version__ = "1.2"
 # The most one read asks for: its buffer is allocated per call, and a read never returns more
 # than the device sent within about 450 ms.
 MAX_READ = 65536
+# What every open sets a serial port to.
+DEFAULT_BAUD_RATE = 9600
 
 # Which Port the library's one port belongs to, kept in step with the library across threads.
 # The library serialises calls itself; this lock also keeps a listing walk in one piece.
@@ -40,10 +44,22 @@ else:
     _ENCODING, _ERRORS = sys.getfilesystemencoding(), "surrogateescape"
 
 
-def _encode(text):
-    if text is None or isinstance(text, bytes):
-        return text
-    return text.encode(_ENCODING, _ERRORS)
+def _encode(text, what):
+    """The text as the library's 8-bit bytes; a NUL inside would cut it short."""
+    if isinstance(text, str):
+        text = text.encode(_ENCODING, _ERRORS)
+    elif not isinstance(text, bytes):
+        raise TypeError("%s must be str or bytes, not %s" % (what, type(text).__name__))
+    if b"\0" in text:
+        raise ValueError("embedded null byte in " + what)
+    return text
+
+
+def _count(value, what):
+    """An int argument (bool excluded, as it is an int only by accident)."""
+    if not isinstance(value, int) or isinstance(value, bool):
+        raise TypeError("%s must be int, not %s" % (what, type(value).__name__))
+    return value
 
 
 def _decode(raw):
@@ -86,9 +102,9 @@ def open(port):  # noqa: A001 - norvat.open, as the module is used
     "description#serial" or its serial, or on Linux a /dev/ path. str or bytes.
     """
     global _current
-    if not port:
-        raise _native.error(E_INVALID_ARGUMENT, port)
-    name = _encode(port)
+    name = _encode(port, "port")
+    if not name:
+        raise ValueError("port must not be empty")
     lib = _lib()
     with _lock:
         if name == b"LPT1":
@@ -114,6 +130,7 @@ class Port:
 
     def __init__(self, name):
         self.name = name
+        self._baud_rate = DEFAULT_BAUD_RATE
 
     def __enter__(self):
         return self
@@ -153,16 +170,17 @@ class Port:
 
     def command(self, text):
         """Sends text followed by CR LF. Raises unless all of it went out."""
+        text = _encode(text, "text")
         with _lock:
             self._check()
-            if _lib().sendcommand(_encode(text)) != 1:
+            if _lib().sendcommand(text) != 1:
                 raise _native.error(_native.last_error(), self.name)
 
     def read(self, max_bytes=4096):
         """What the device sent, at most max_bytes (and at most MAX_READ), waiting about 450 ms
         at most; b"" when nothing arrived."""
-        if max_bytes < 0:
-            raise _native.error(E_INVALID_ARGUMENT, self.name)
+        if _count(max_bytes, "max_bytes") < 0:
+            raise ValueError("max_bytes must be 0 or more, not %d" % max_bytes)
         count = min(max_bytes, MAX_READ)
         buffer = ctypes.create_string_buffer(count + 1)  # the library puts a NUL after the bytes
         with _lock:
@@ -176,14 +194,21 @@ class Port:
                 raise _native.error(code, self.name)
             return buffer.raw[:n]
 
+    def _get_baud_rate(self):
+        return self._baud_rate
+
     def _set_baud_rate(self, rate):
+        if _count(rate, "baud_rate") <= 0 or rate > 0x7FFFFFFF:
+            raise ValueError("baud_rate must be above 0 and fit an int, not %d" % rate)
         with _lock:
             self._check()
             if _lib().setbaudrate(rate) == 0:
                 raise _native.error(_native.last_error(), self.name)
+            self._baud_rate = rate
 
-    baud_rate = property(None, _set_baud_rate, doc="The line speed of a serial port in bit/s "
-                         "(set only); raises for LPT and USB ports.")
+    baud_rate = property(_get_baud_rate, _set_baud_rate, doc="The line speed of a serial port in "
+                         "bit/s: the last set, or 9600, what every open sets a serial port to. "
+                         "Setting it raises OSError for LPT and USB ports, which have none.")
 
     def close(self):
         """Closes the port if it is still this one's. Harmless when repeated."""

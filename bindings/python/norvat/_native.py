@@ -92,7 +92,10 @@ def last_error():
 
 def error(code, what=None):
     """An OSError for the platform's code: errno on Linux, winerror (and the errno Python
-    derives from it) on Windows, so FileNotFoundError, TimeoutError etc. come out as usual."""
+    derives from it) on Windows, so FileNotFoundError, TimeoutError etc. come out as usual.
+    The library's refusal of an argument (a serial name over 15 characters) is a ValueError."""
+    if code == E_INVALID_ARGUMENT:
+        return ValueError("the library refused an argument%s" % ("" if what is None else ": %r" % (what,)))
     if WINDOWS:
         return OSError(0, ctypes.FormatError(code).strip(), what, code)
     return OSError(code, os.strerror(code), what)

@@ -39,19 +39,25 @@ static class NorvatPortTests
                 Expect(port.Read().Length == 0, "nothing more arrives");
                 Expect(clock.ElapsedMilliseconds < 800, "an empty read took " + clock.ElapsedMilliseconds + " ms");
                 Expect(port.Read(int.MaxValue).Length == 0, "the largest read asks a bounded buffer");
-                Throws(NorvatReason.InvalidArgument, () => port.Read(-1));
+                Throws<ArgumentOutOfRangeException>(() => port.Read(-1));
             }
         });
         Case("serial port: 9600 bit/s on open, then the speed set", () => {
             using (NorvatPort port = NorvatPort.Open("COM1")) {
-                Expect(Stty("/dev/ttyS0").Contains("speed 9600 baud"), "after open: " + Stty("/dev/ttyS0"));
+                Expect(Stty("/dev/ttyS0").Contains("speed 9600 baud") && port.BaudRate == 9600,
+                       "after open: " + Stty("/dev/ttyS0") + ", BaudRate " + port.BaudRate);
                 port.BaudRate = 19200;
                 Expect(Stty("/dev/ttyS0").Contains("speed 19200 baud"), "after 19200: " + Stty("/dev/ttyS0"));
-                Throws(NorvatReason.InvalidArgument, () => port.BaudRate = 0);
-                Expect(Stty("/dev/ttyS0").Contains("speed 19200 baud"), "a refused rate changed the line");
+                Throws<ArgumentOutOfRangeException>(() => port.BaudRate = 0);
+                Expect(Stty("/dev/ttyS0").Contains("speed 19200 baud") && port.BaudRate == 19200,
+                       "a refused rate changed the line or BaudRate: " + port.BaudRate);
+            }
+            using (NorvatPort lpt = NorvatPort.Open("LPT1")) {
+                Throws(25, () => lpt.BaudRate = 19200); // ENOTTY: a parallel port has no line speed
+                Expect(lpt.BaudRate == 9600, "a refused speed was kept: " + lpt.BaudRate);
             }
         });
-        Case("a missing port throws with ENOENT", () => {
+        Case("a missing port throws IOException with ENOENT", () => {
             NorvatException e = Throws(2, () => NorvatPort.Open("COM55"));
             Expect(e.Message.Contains("COM55") && e.Message.Contains("No such file"), "message: " + e.Message);
             using (NorvatPort lpt = NorvatPort.Open("LPT1")) // /dev/lp0 is described, /dev/lp1 is not
@@ -59,25 +65,52 @@ static class NorvatPortTests
             Throws(2, () => NorvatPort.Open("LPT2"));
             Throws(2, () => NorvatPort.Open("2"));
         });
-        Case("a null or empty argument throws with EINVAL", () => {
-            Throws(NorvatReason.InvalidArgument, () => NorvatPort.Open(null));
-            Throws(NorvatReason.InvalidArgument, () => NorvatPort.Open(""));
+        Case("bad arguments throw ArgumentNullException, ArgumentException, ArgumentOutOfRangeException", () => {
+            Throws<ArgumentNullException>(() => NorvatPort.Open(null));
+            Throws<ArgumentException>(() => NorvatPort.Open(""));
+            // The library's own refusal: a serial port name over 15 characters.
+            Throws<ArgumentException>(() => NorvatPort.Open("COM1234567890123"));
             using (NorvatPort port = NorvatPort.Open("COM1")) {
-                Throws(NorvatReason.InvalidArgument, () => port.Command(null));
-                Throws(NorvatReason.InvalidArgument, () => port.Write(null));
+                Throws<ArgumentNullException>(() => port.Command(null));
+                Throws<ArgumentNullException>(() => port.Write(null));
+                Expect(port.IsOpen && LibraryHasPort(), "a refused argument closed the port");
             }
         });
-        Case("a port another open replaced throws EBADF and its Dispose spares the new one", () => {
+        Case("a replaced port throws InvalidOperationException, a disposed one ObjectDisposedException", () => {
             NorvatPort serial = NorvatPort.Open("COM1");
             using (NorvatPort printer = NorvatPort.Open("LBL0042")) {
                 Expect(!serial.IsOpen, "the replaced port still says it is open");
-                Throws(NorvatReason.NoPort, () => serial.Command("~HS"));
+                Throws<InvalidOperationException>(() => serial.Command("~HS"));
                 serial.Dispose();
                 Expect(printer.IsOpen && LibraryHasPort(), "the new port was closed");
+                Throws<ObjectDisposedException>(() => serial.Write(new byte[1]));
             }
             Expect(!LibraryHasPort(), "Dispose left the library's port open");
+            NorvatPort closed = NorvatPort.Open("COM1");
+            closed.Close();
+            Throws<ObjectDisposedException>(() => closed.Command("~HS"));
+            Throws<ObjectDisposedException>(() => closed.Read());
+            Throws<ObjectDisposedException>(() => { int rate = closed.BaudRate; });
+            closed.Dispose();
         });
-        Case("a USB serial nobody has throws ENODEV and leaves the open port open", () => {
+        Case("each code becomes SerialPort's exception and keeps the code", () => {
+            var table = new[] {
+                new { Code = NorvatReason.Timeout, Type = typeof(NorvatTimeoutException) },
+                new { Code = 16, Type = typeof(NorvatAccessException) },   // EBUSY
+                new { Code = 13, Type = typeof(NorvatAccessException) },   // EACCES
+                new { Code = 5, Type = typeof(NorvatException) },          // EIO
+                new { Code = NorvatReason.NotConnected, Type = typeof(NorvatException) },
+            };
+            foreach (var row in table) {
+                Exception e = NorvatErrors.For("write", row.Code);
+                Expect(e.GetType() == row.Type && ((INorvatError)e).NativeErrorCode == row.Code,
+                       row.Code + " made " + e.GetType().Name);
+            }
+            Expect(NorvatErrors.For("write", NorvatReason.Timeout) is TimeoutException &&
+                   NorvatErrors.For("open", 16) is UnauthorizedAccessException &&
+                   NorvatErrors.For("read", 5) is System.IO.IOException, "base types");
+        });
+        Case("a USB serial nobody has throws IOException with ENODEV and leaves the open port open", () => {
             using (NorvatPort port = NorvatPort.Open("COM1")) {
                 Throws(NorvatReason.NotConnected, () => NorvatPort.Open("NOPE0001"));
                 Expect(port.IsOpen && LibraryHasPort(), "port given up after ENODEV");
@@ -92,8 +125,8 @@ static class NorvatPortTests
             using (Process other = Process.Start(start)) {
                 string line = other.StandardOutput.ReadLine();
                 Expect(line == "held", "the other process said: " + line);
-                NorvatException busy = Throws(16, () => NorvatPort.Open("COM1"));
-                Expect(busy.Message.Contains("busy"), "message: " + busy.Message);
+                NorvatAccessException busy = Throws<NorvatAccessException>(() => NorvatPort.Open("COM1"));
+                Expect(busy.NativeErrorCode == 16 && busy.Message.Contains("busy"), "EBUSY: " + busy.Message);
                 Expect(!mine.IsOpen, "a failed open leaves no port open, and the object must say so");
                 other.StandardInput.WriteLine("release");
                 other.StandardInput.Close();
@@ -143,16 +176,26 @@ static class NorvatPortTests
             throw new Exception(what);
     }
 
+    // A device failure: NorvatException (an IOException) with the platform's code.
     static NorvatException Throws(int code, Action action)
+    {
+        NorvatException e = Throws<NorvatException>(action);
+        if (e.NativeErrorCode != code)
+            throw new Exception("code " + e.NativeErrorCode + " (" + e.Message + "), wanted " + code);
+        return e;
+    }
+
+    // Exactly T, not a subclass of it, nor anything else.
+    static T Throws<T>(Action action) where T : Exception
     {
         try {
             action();
-        } catch (NorvatException e) {
-            if (e.NativeErrorCode != code)
-                throw new Exception("code " + e.NativeErrorCode + " (" + e.Message + "), wanted " + code);
-            return e;
+        } catch (Exception e) {
+            if (e.GetType() != typeof(T))
+                throw new Exception("threw " + e.GetType().Name + " (" + e.Message + "), wanted " + typeof(T).Name);
+            return (T)e;
         }
-        throw new Exception("no NorvatException, wanted code " + code);
+        throw new Exception("nothing thrown, wanted " + typeof(T).Name);
     }
 
     static string Text(byte[] bytes)

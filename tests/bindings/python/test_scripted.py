@@ -34,8 +34,10 @@ class Scripted(unittest.TestCase):
     def test_3_serial_port_speed(self):
         with norvat.open("COM1") as port:
             self.assertIn("speed 9600 baud", stty("/dev/ttyS0"))
+            self.assertEqual(port.baud_rate, 9600)
             port.baud_rate = 19200
             self.assertIn("speed 19200 baud", stty("/dev/ttyS0"))
+            self.assertEqual(port.baud_rate, 19200)
 
     def test_4_missing_port(self):
         with self.assertRaises(FileNotFoundError) as caught:
@@ -47,18 +49,25 @@ class Scripted(unittest.TestCase):
         with self.assertRaises(FileNotFoundError):
             norvat.open("LPT2")
 
-    def test_5_null_and_empty_arguments(self):
-        for name in (None, "", b""):
-            with self.subTest(port=name), self.assertRaises(OSError) as caught:
+    def test_5_bad_arguments_raise_type_or_value_error(self):
+        # ValueError for "COM" and 13 digits: the library's own refusal of a name over 15.
+        for name, error in ((None, TypeError), (1, TypeError), ("", ValueError), (b"", ValueError),
+                            ("COM1\0", ValueError), ("COM1234567890123", ValueError)):
+            with self.subTest(port=name), self.assertRaises(error) as caught:
                 norvat.open(name)
-            self.assertEqual(caught.exception.errno, errno.EINVAL)
+            self.assertNotIsInstance(caught.exception, OSError)
         with norvat.open("COM1") as port:
-            with self.assertRaises(OSError) as caught:
-                port.command(None)  # reaches the library as a null pointer
-            self.assertEqual(caught.exception.errno, errno.EINVAL)
-            with self.assertRaises(OSError) as caught:
-                port.read(-1)
-            self.assertEqual(caught.exception.errno, errno.EINVAL)
+            for action, error in ((lambda: port.command(None), TypeError),
+                                  (lambda: port.command("~H\0S"), ValueError),
+                                  (lambda: port.read(-1), ValueError),
+                                  (lambda: port.read("8"), TypeError),
+                                  (lambda: setattr(port, "baud_rate", 0), ValueError),
+                                  (lambda: setattr(port, "baud_rate", "9600"), TypeError)):
+                with self.subTest(error=error.__name__), self.assertRaises(error) as caught:
+                    action()
+                self.assertNotIsInstance(caught.exception, OSError)
+            self.assertTrue(port.is_open)
+            self.assertEqual(port.baud_rate, 9600)
 
     def test_6_version(self):
         self.assertEqual(norvat.version(), "Ver1.2 2011/8/1")

@@ -1,0 +1,69 @@
+# Shared by the package tests (one script per kind, each run by scripts/test.sh): one line per
+# check, "passed:", "FAILED:" or "SKIPPED:" with the reason, and a closing
+# "Packages KIND: N passed, M failed, K skipped". Each installs from release/packages/ into an
+# empty folder of its own under /tmp, which nothing else of the project is in, and removes it.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+cd "$NORVAT_ROOT"
+
+version=$(norvat_version)
+major=${version%%.*}
+packages=$NORVAT_ROOT/release/packages
+release=$NORVAT_ROOT/release/Norvat-$version
+devices=$NORVAT_ROOT/tests/bindings
+listing="Label printer front desk#LBL0042"
+kind=$(basename "$0" .sh)
+logs=$NORVAT_BUILD/package-tests/$kind
+rm -rf "$logs"
+mkdir -p "$logs"
+work=$(mktemp -d "/tmp/norvat-$kind.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+passed=0 failed=0 skipped=0
+pass() { echo "passed:  $*"; passed=$((passed + 1)); }
+fail() { echo "FAILED:  $*"; failed=$((failed + 1)); }
+skip() { echo "SKIPPED: $*"; skipped=$((skipped + 1)); }
+show() { tail -n "${2:-15}" "$1" | sed 's/^/         | /'; }
+
+# check NAME COMMAND...: one check that is a command; its output goes to a log of its own.
+check() {
+    local name=$1 log
+    log=$logs/$(printf '%02d' $((passed + failed + skipped))).log
+    shift
+    if "$@" >"$log" 2>&1; then pass "$name"; else fail "$name (exit $?)"; show "$log"; return 1; fi
+}
+
+# cases PREFIX LOG RC: one line per "ok NAME" / "FAIL NAME: why" a test program printed, and a
+# failure if it ended badly or reported nothing.
+cases() {
+    local line count=0
+    while IFS= read -r line; do
+        case $line in
+            "ok "*) pass "$1: ${line#ok }"; count=$((count + 1)) ;;
+            "FAIL "*) fail "$1: ${line#FAIL }"; count=$((count + 1)) ;;
+        esac
+    done <"$2"
+    [ "$3" -eq 0 ] && [ "$count" -gt 0 ] && return 0
+    [ "$3" -eq 0 ] && fail "$1: no cases ran"
+    [ "$3" -ne 0 ] && fail "$1: exit $3"
+    show "$2" 30
+}
+
+# emulated COMMAND...: COMMAND beside the emulated USB printer (answering as
+# tests/bindings/printer.script says), a serial and a parallel port; with no LD_LIBRARY_PATH or
+# PYTHONPATH, so that only what was installed is found.
+emulated() {
+    env -u LD_LIBRARY_PATH -u PYTHONPATH TMPDIR="$work" timeout 180 umockdev-run \
+        -d "$devices/devices.umockdev" -s "/dev/usb/lp0=$devices/printer.script" -- "$@"
+}
+
+# machine FILE: what a library is built for: "pe-i386", "pe-x86-64" or "elf-x86-64".
+machine() {
+    objdump -f "$1" 2>/dev/null | sed -n 's/.*file format \(pei-i386\|pei-x86-64\|elf64-x86-64\)$/\1/p' |
+        sed 's/^pei-/pe-/; s/^elf64-/elf-/'
+}
+
+summary() {
+    echo
+    echo "Packages $kind: $passed passed, $failed failed, $skipped skipped"
+    [ "$failed" -eq 0 ]
+}
