@@ -293,6 +293,9 @@ protected:
             lib.closeport();
             if (!exchanged)
                 return exchanged;
+            // Each client is counted by its own server thread, which may start a moment late.
+            for (int i = 0; i < 200 && device->Connections() < before + 2; i++)
+                Sleep(10);
             if (device->Connections() != before + 2)
                 return ::testing::AssertionFailure()
                        << "printer saw " << device->Connections() - before
