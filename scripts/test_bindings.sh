@@ -77,9 +77,11 @@ cases() {
     show "$log" 30
 }
 
-# emulated COMMAND...: runs COMMAND with the emulated printer (its script) and serial port.
+# emulated COMMAND...: runs COMMAND with the emulated printer (its script) and serial port, and
+# beside a network printer in a network namespace of its own where one can be made.
 emulated() {
-    LD_LIBRARY_PATH=$lib TMPDIR=$work/tmp timeout 180 umockdev-run -d "$tests/devices.umockdev" \
+    LD_LIBRARY_PATH=$lib TMPDIR=$work/tmp "$tests/with_network_printer.sh" \
+        timeout 180 umockdev-run -d "$tests/devices.umockdev" \
         -s "/dev/usb/lp0=$tests/printer.script" -- "$@"
 }
 

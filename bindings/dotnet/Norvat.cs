@@ -180,7 +180,8 @@ namespace Norvat
         {
             if (code == NorvatReason.InvalidArgument)
                 return new ArgumentException(Message(operation, code));
-            if (code == NorvatReason.Timeout)
+            // The library's own timeout, or a network printer that did not answer (WSAETIMEDOUT).
+            if (code == NorvatReason.Timeout || (NorvatReason.IsWindows && code == 10060))
                 return new NorvatTimeoutException(operation, code);
             // Windows: access denied, sharing violation; Linux: EPERM, EACCES, EBUSY.
             if (NorvatReason.IsWindows ? (code == 5 || code == 32) : (code == 1 || code == 13 || code == 16))
@@ -207,7 +208,8 @@ namespace Norvat
             if (NorvatReason.IsWindows)
                 return new Win32Exception(code).Message;
             try {
-                IntPtr text = Libc.strerror(code);
+                // Negative: the resolver's EAI_* code for a network printer's name.
+                IntPtr text = code < 0 ? Libc.gai_strerror(code) : Libc.strerror(code);
                 if (text != IntPtr.Zero)
                     return Marshal.PtrToStringAnsi(text);
             } catch (DllNotFoundException) {
@@ -220,6 +222,9 @@ namespace Norvat
         {
             [DllImport("libc.so.6", CallingConvention = CallingConvention.Cdecl)]
             public static extern IntPtr strerror(int code);
+
+            [DllImport("libc.so.6", CallingConvention = CallingConvention.Cdecl)]
+            public static extern IntPtr gai_strerror(int code);
         }
     }
 
@@ -302,7 +307,8 @@ namespace Norvat
         /// <summary>
         /// Opens a port: "COM1".."COM256", "LPT1" or "LPT2", a port number "0"-"9" (as openport:
         /// 0 LPT1, 1-4 COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB
-        /// printer's listing text "description#serial" or its serial, or on Linux a /dev/ path.
+        /// printer's listing text "description#serial" or its serial, a network printer's
+        /// "tcp://HOST[:PORT]", or on Linux a /dev/ path.
         /// A port another NorvatPort has open is closed first. A port that does not exist or no
         /// such USB printer throws IOException (NorvatException), one in use or refused
         /// UnauthorizedAccessException (NorvatAccessException).

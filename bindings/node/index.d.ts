@@ -20,7 +20,8 @@ export function usbPrinters(): Promise<string[]>;
 
 /**
  * Opens a port: "COM1".."COM256", "LPT1", "LPT2", a port number "0"-"9", a USB printer's
- * listing text or serial, or on Linux a /dev/ path. Opening closes the port another NorvatPort had.
+ * listing text or serial, a network printer's "tcp://HOST[:PORT]", or on Linux a /dev/ path.
+ * Opening closes the port another NorvatPort had.
  */
 export function open(port: string | Uint8Array): Promise<NorvatPort>;
 

@@ -33,8 +33,14 @@ const ENCODING = native.WINDOWS ? 'latin1' : 'utf8';
 const WINDOWS_NAMES = {
   1: 'ENOTTY', 2: 'ENOENT', 3: 'ENOENT', 5: 'EACCES', 6: 'EBADF', 21: 'EAGAIN', 31: 'EIO',
   32: 'EBUSY', 87: 'EINVAL', 109: 'EPIPE', 121: 'ETIMEDOUT', 233: 'EPIPE', 259: 'ENOENT',
-  995: 'ECANCELED', 1117: 'EIO', 1167: 'ENODEV', 1460: 'ETIMEDOUT',
+  995: 'ECANCELED', 1117: 'EIO', 1167: 'ENODEV', 1460: 'ETIMEDOUT', 50: 'ENOTSUP',
+  // Network printers: Winsock's codes, and the resolver's for a name it does not know.
+  10053: 'ECONNABORTED', 10054: 'ECONNRESET', 10057: 'ENOTCONN', 10060: 'ETIMEDOUT',
+  10061: 'ECONNREFUSED', 11001: 'ENOTFOUND', 11002: 'EAI_AGAIN', 11003: 'EAI_FAIL',
+  11004: 'ENOTFOUND',
 };
+// The resolver's codes on Linux (EAI_*, negative in glibc), by the names Node's dns uses.
+const RESOLVER_NAMES = { '-2': 'ENOTFOUND', '-3': 'EAI_AGAIN', '-4': 'EAI_FAIL', '-5': 'ENOTFOUND' };
 const ERRNO_NAMES = {};
 for (const [name, value] of Object.entries(os.constants.errno)) {
   if (!(value in ERRNO_NAMES))
@@ -42,6 +48,8 @@ for (const [name, value] of Object.entries(os.constants.errno)) {
 }
 
 function errorName(code) {
+  if (!native.WINDOWS && code < 0)
+    return RESOLVER_NAMES[code] || 'EAI_FAIL';
   return (native.WINDOWS ? WINDOWS_NAMES[code] : ERRNO_NAMES[code]) || 'UNKNOWN';
 }
 
@@ -138,8 +146,8 @@ function usbPrinters() {
 /**
  * Opens a port: "COM1".."COM256", "LPT1" or "LPT2", a port number "0"-"9" (0 LPT1, 1-4
  * COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB printer's listing text
- * "description#serial" or its serial, or on Linux a /dev/ path; any other text goes to the
- * library unchanged. Resolves to a NorvatPort.
+ * "description#serial" or its serial, a network printer's "tcp://HOST[:PORT]", or on Linux a
+ * /dev/ path; any other text goes to the library unchanged. Resolves to a NorvatPort.
  */
 async function open(port) {
   const name = cText(port, 'port');

@@ -95,7 +95,8 @@ type
     function GetIsOpen: Boolean;
   public
     { COMn, LPT1, LPT2, a port number '0'-'9', a USB printer's listing text or serial, or on
-      Linux a /dev/ path; anything else goes to the library unchanged. }
+      Linux a /dev/ path, or a network printer's 'tcp://HOST[:PORT]'; anything else goes to
+      the library unchanged. }
     constructor Open(const Port: AnsiString);
     destructor Destroy; override;
     { Raw bytes with one write; the number that went out (fewer when the device stopped

@@ -52,7 +52,8 @@ cases() {
 # tests/bindings/printer.script says), a serial and a parallel port; with no LD_LIBRARY_PATH or
 # PYTHONPATH, so that only what was installed is found.
 emulated() {
-    env -u LD_LIBRARY_PATH -u PYTHONPATH TMPDIR="$work" timeout 180 umockdev-run \
+    env -u LD_LIBRARY_PATH -u PYTHONPATH TMPDIR="$work" "$devices/with_network_printer.sh" \
+        timeout 180 umockdev-run \
         -d "$devices/devices.umockdev" -s "/dev/usb/lp0=$devices/printer.script" -- "$@"
 }
 

@@ -78,6 +78,14 @@ async function rejects(promise, ok) {
     await rejects(parallel.setBaudRate(19200), e => e.code === 'ENOTTY' && e.errno === 25);
     await parallel.close();
   });
+  if (process.env.NORVAT_TEST_PRINTER)
+    await test('a network printer by its address; an unknown name is ENOTFOUND', async () => {
+      const printer = await norvat.open(process.env.NORVAT_TEST_PRINTER);
+      await printer.command('~HS');
+      expect((await printer.read()).toString() === 'NET:~HS\r\n', 'answer');
+      await printer.close();
+      await rejects(norvat.open('tcp://no-such-printer.invalid'), e => e.code === 'ENOTFOUND');
+    });
   process.exitCode = failures;
 })();
 JS

@@ -99,7 +99,8 @@ def open(port):  # noqa: A001 - norvat.open, as the module is used
 
     port: "COM1".."COM256", "LPT1" or "LPT2", a port number "0"-"9" (0 LPT1, 1-4 COM1-COM4,
     5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB printer's listing text
-    "description#serial" or its serial, or on Linux a /dev/ path. str or bytes.
+    "description#serial" or its serial, a network printer's "tcp://HOST[:PORT]", or on Linux a
+    /dev/ path. str or bytes.
     """
     global _current
     name = _encode(port, "port")

@@ -6,6 +6,7 @@ GetLastError on Windows (use_last_error), errno on Linux (use_errno).
 """
 import ctypes
 import os
+import socket
 import sys
 import threading
 from ctypes import CDLL, POINTER, c_char, c_char_p, c_int
@@ -96,9 +97,23 @@ def error(code, what=None):
     The library's refusal of an argument (a serial name over 15 characters) is a ValueError."""
     if code == E_INVALID_ARGUMENT:
         return ValueError("the library refused an argument%s" % ("" if what is None else ": %r" % (what,)))
+    # A network printer's name the resolver does not know: socket.gaierror, as Python's own
+    # socket module raises, with the resolver's code (EAI_*, negative, on Linux; 11001-11004,
+    # WSAHOST_NOT_FOUND and its kin, on Windows).
+    if (WINDOWS and 11001 <= code <= 11004) or (not WINDOWS and code < 0):
+        return socket.gaierror(code, _resolver_text(code))
     if WINDOWS:
         return OSError(0, ctypes.FormatError(code).strip(), what, code)
     return OSError(code, os.strerror(code), what)
+
+
+def _resolver_text(code):
+    if WINDOWS:
+        return ctypes.FormatError(code).strip()
+    libc = ctypes.CDLL(None)
+    libc.gai_strerror.restype = ctypes.c_char_p
+    libc.gai_strerror.argtypes = [ctypes.c_int]
+    return libc.gai_strerror(code).decode("ascii", "replace")
 
 
 def listing_buffer():

@@ -136,6 +136,15 @@ static class NorvatPortTests
             }
         });
         Case("version text", () => Expect(NorvatPort.Version == "Ver1.2 2011/8/1", NorvatPort.Version));
+        string printer = Environment.GetEnvironmentVariable("NORVAT_TEST_PRINTER");
+        if (!string.IsNullOrEmpty(printer))
+            Case("a network printer by its address; a malformed one is an ArgumentException", () => {
+                using (NorvatPort port = NorvatPort.Open(printer)) {
+                    port.Command("~HS");
+                    Expect(Text(port.Read()) == "NET:~HS\r\n", "answer");
+                }
+                Throws<ArgumentException>(() => NorvatPort.Open("tcp://printer:0"));
+            });
 
         Console.WriteLine(failures == 0 ? "all cases passed" : failures + " case(s) failed");
         return failures;

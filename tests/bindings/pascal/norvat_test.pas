@@ -88,6 +88,25 @@ begin
   Halt(failures);
 end;
 
+{ A network printer by its address, through the class, as any port. }
+procedure NetworkPrinter;
+var
+  printer: TNorvatPort;
+  answer: AnsiString;
+begin
+  printer := TNorvatPort.Open(AnsiString(GetEnvironmentVariable('NORVAT_TEST_PRINTER')));
+  try
+    printer.Command('~HS');
+    answer := printer.Read;
+  finally
+    printer.Free;
+  end;
+  if answer <> 'NET:~HS'#13#10 then
+    Report('a network printer by its address', 'answer ' + Shown(answer))
+  else
+    Report('a network printer by its address', '');
+end;
+
 procedure PortClass;
 var
   printers: TNorvatPrinters;
@@ -197,6 +216,8 @@ begin
     Report('nil and empty arguments fail with EINVAL', '');
 
   PortClass;
+  if GetEnvironmentVariable('NORVAT_TEST_PRINTER') <> '' then
+    NetworkPrinter;
 
   if NorvatVersion <> 'Ver1.2 2011/8/1' then
     Report('version text', NorvatVersion)

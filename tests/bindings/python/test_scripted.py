@@ -3,6 +3,8 @@
 The printer's script wants exactly the bytes sent here, in this order (a wrong byte ends the
 run with SIGTRAP); the tests are numbered to keep that order."""
 import errno
+import os
+import socket
 import subprocess
 import time
 import unittest
@@ -71,6 +73,18 @@ class Scripted(unittest.TestCase):
 
     def test_6_version(self):
         self.assertEqual(norvat.version(), "Ver1.2 2011/8/1")
+
+    @unittest.skipUnless(os.environ.get("NORVAT_TEST_PRINTER"), "no network namespace here")
+    def test_7_network_printer_by_its_address(self):
+        with norvat.open(os.environ["NORVAT_TEST_PRINTER"]) as port:
+            port.command("~HS")
+            self.assertEqual(port.read(), b"NET:~HS\r\n")
+            with self.assertRaises(OSError):
+                port.baud_rate = 19200
+        with self.assertRaises(ValueError):
+            norvat.open("tcp://printer:0")
+        with self.assertRaises(socket.gaierror):
+            norvat.open("tcp://no-such-printer.invalid")
 
 
 if __name__ == "__main__":
