@@ -136,10 +136,10 @@ static class NorvatPortTests
             }
         });
         Case("version text", () => Expect(NorvatPort.Version == "Ver1.2 2011/8/1", NorvatPort.Version));
-        string printer = Environment.GetEnvironmentVariable("NORVAT_TEST_PRINTER");
-        if (!string.IsNullOrEmpty(printer))
+        string network = Environment.GetEnvironmentVariable("NORVAT_TEST_PRINTER");
+        if (!string.IsNullOrEmpty(network))
             Case("a network printer by its address; a malformed one is an ArgumentException", () => {
-                using (NorvatPort port = NorvatPort.Open(printer)) {
+                using (NorvatPort port = NorvatPort.Open(network)) {
                     port.Command("~HS");
                     Expect(Text(port.Read()) == "NET:~HS\r\n", "answer");
                 }
