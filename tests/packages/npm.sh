@@ -79,12 +79,13 @@ async function rejects(promise, ok) {
     await parallel.close();
   });
   if (process.env.NORVAT_TEST_PRINTER)
-    await test('a network printer by its address; an unknown name is ENOTFOUND', async () => {
+    await test('a network printer by its address; an unknown name gets the resolver\'s code', async () => {
       const printer = await norvat.open(process.env.NORVAT_TEST_PRINTER);
       await printer.command('~HS');
       expect((await printer.read()).toString() === 'NET:~HS\r\n', 'answer');
       await printer.close();
-      await rejects(norvat.open('tcp://no-such-printer.invalid'), e => e.code === 'ENOTFOUND');
+      // ENOTFOUND, or EAI_AGAIN where no name server can be reached (as in the test's namespace).
+      await rejects(norvat.open('tcp://no-such-printer.invalid'), e => ['ENOTFOUND', 'EAI_AGAIN'].includes(e.code));
     });
   process.exitCode = failures;
 })();
