@@ -1,8 +1,12 @@
 // norvat: check a printer from the command line, without writing code. Built on the library
-// through its public header only, as any host would use it; tools/system_<platform>.cpp has the
-// few system calls of its own (clock, error messages, the machine's ports).
+// through its public header, as any host would use it. What a PORT text means it takes from the
+// library's own rules (port/name.h, usb/link.h, compiled in from the same sources), never from a
+// copy; tools/system_<platform>.cpp has the few system calls of its own (clock, error messages,
+// the machine's ports).
 #include "include/norvat.h"
+#include "port/name.h"
 #include "tools/system.h"
+#include "usb/link.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,34 +52,32 @@ int Fail(const std::string &what, int reason)
     return Fail(what + ": " + ReasonText(reason));
 }
 
-// The serial OpenUSB looks for in PORT: what follows the '#' of a listing text, else all of it.
-std::string WantedSerial(const std::string &port)
-{
-    const size_t hash = port.find('#');
-    return hash == std::string::npos ? port : port.substr(hash + 1);
-}
-
-// An open that failed: no printer with that serial, or the system's reason.
+// An open that failed: no printer with the serial OpenUSB looked for, or the system's reason.
 int OpenFailed(const std::string &port, int reason)
 {
-    if (MeansNoPrinter(reason)) {
-        if (port == "6")
-            return Fail("cannot open 6: no USB printer is connected");
-        return Fail("no USB printer with serial " + WantedSerial(port) + " is connected");
-    }
-    return Fail("cannot open " + port, reason);
+    if (!MeansNoPrinter(reason))
+        return Fail("cannot open " + port, reason);
+    if (port == "6")
+        return Fail("cannot open 6: no USB printer is connected");
+    const char *serial = WantedSerial(port.c_str());
+    std::string line = std::string("no USB printer with serial ") + serial + " is connected";
+    // A '#' left in what was looked for: a listing text the library does not take apart.
+    if (std::strchr(serial, '#') != nullptr)
+        line += " (a listing text opens its printer only when the description has at most " +
+                std::to_string(kHashScanLimit - 1) + " characters and no '#': pass the serial alone)";
+    return Fail(line);
 }
 
 // Opens PORT the way its form says; the library keeps it open until closeport.
 bool OpenPort(const std::string &port)
 {
-    if (port == "LPT1")
-        return openport("0") == 1;
-    if (port == "LPT2")
-        return openport("5") == 1;
+    // A single digit is a port number, as openport takes it.
     if (port.size() == 1 && port[0] >= '0' && port[0] <= '9')
         return openport(port.c_str()) == 1;
-    // Serial names begin with "CO"; anything else is a USB listing text or serial.
+    // LPT1 and LPT2 are port numbers 0 and 5; every other form (a serial port name, a network
+    // printer, a device path, a USB printer's listing text or serial) is OpenUSB's.
+    if (ClassifyPortName(port.c_str()) == kPortNameParallel)
+        return openport(port == "LPT1" ? "0" : "5") == 1;
     return OpenUSB(port.c_str()) == 1;
 }
 
