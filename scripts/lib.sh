@@ -5,10 +5,11 @@ NORVAT_TESTBED=${NORVAT_TESTBED:-$NORVAT_BUILD/testbed}
 export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
 
 # The Windows build and its Wine test bed; the Linux build with libudev and its umockdev test bed;
-# the bindings' runtimes (Mono, Python's venv, Free Pascal).
+# the bindings' runtimes (Mono, Python's venv, Free Pascal); a terminal (tmux) and hexdump for
+# the tool's tests.
 NORVAT_PACKAGES="mingw-w64 wine64 socat cmake make googletest clang llvm libclang-rt-14-dev file \
 pkg-config libudev-dev umockdev libumockdev-dev mono-mcs mono-runtime python3-venv \
-python3-setuptools python3-wheel fp-compiler fp-units-fcl nftables"
+python3-setuptools python3-wheel fp-compiler fp-units-fcl nftables tmux bsdextrautils"
 # Wine's 32-bit side, installed on its own: a mirror whose i386 index lags behind the amd64 one
 # makes it uninstallable for a while, and then only the 32-bit runtime tests are lost.
 NORVAT_WIN32_PACKAGES="wine32:i386"
