@@ -1,6 +1,6 @@
 // The norvat tool, run as a technician would, against the simulated devices.
-#include "tests/win/fixture.h"
-#include "tests/win/usb_sim.h"
+#include "tests/shared/loopback_printer.h"
+#include "tests/win/usb_fixture.h"
 
 #include <memory>
 #include <vector>
@@ -34,28 +34,34 @@ DWORD WINAPI ReadInto(void *arg)
     return 0;
 }
 
-// Runs norvat.exe (beside this test) with the given command line tail.
-ToolRun Tool(const std::string &arguments)
+// Runs norvat.exe (beside this test) with the given command line tail, input on its standard
+// input (a pipe that ends after it).
+ToolRun Tool(const std::string &arguments, const std::string &input = "")
 {
     ToolRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
+    HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
     CreatePipe(&errRead, &errWrite, &inherit, 0);
+    CreatePipe(&inRead, &inWrite, &inherit, (DWORD)input.size() + 4096);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    DWORD written = 0;
+    WriteFile(inWrite, input.data(), (DWORD)input.size(), &written, nullptr);
+    CloseHandle(inWrite);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = outWrite;
     si.hStdError = errWrite;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdInput = inRead;
     std::string line = "norvat.exe " + arguments;
     PROCESS_INFORMATION pi = {};
     const BOOL started =
         CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
+    CloseHandle(inRead);
     if (started) {
         Reader out{outRead, ""}, err{errRead, ""};
         HANDLE readers[2] = {CreateThread(nullptr, 0, ReadInto, &out, 0, nullptr),
@@ -164,6 +170,8 @@ TEST(Tool, FailuresExitWithOneLineThatSaysWhy)
         {"query NOSUCHSERIAL X", "no USB printer with serial NOSUCHSERIAL is connected"},
         {"send \"Desk#NOSUCH\" X", "no USB printer with serial NOSUCH is connected"},
         {"send 6 X", "cannot open 6: no USB printer is connected"},
+        {"query --baud 9600 LPT1 X", "cannot set 9600 bit/s on LPT1: " + SystemMessage(notSerial)},
+        {"monitor LPT1 --baud 9600", "cannot set 9600 bit/s on LPT1: " + SystemMessage(notSerial)},
     };
     for (const auto &c : cases) {
         const ToolRun run = Tool(c.arguments);
@@ -182,13 +190,15 @@ TEST(Tool, BaudSetsTheLineSpeed)
 struct Answerer {
     DeviceEnd *device;
     std::string answer;
+    int com = 0; // set: answers only while that line runs at 19200 bit/s
 };
 
 DWORD WINAPI AnswerOneLine(void *arg)
 {
     auto *job = static_cast<Answerer *>(arg);
     std::string line = job->device->Read(5, 10000); // "~HS" CR LF
-    if (line == "~HS\r\n")
+    if (line == "~HS\r\n" &&
+        (job->com == 0 || SttyOfCom(job->com).find("speed 19200 baud") != std::string::npos))
         job->device->Write(job->answer);
     return 0;
 }
@@ -215,6 +225,44 @@ TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
         CloseHandle(thread);
         EXPECT_EQ(run.status, 0u) << c.arguments << ": " << run.err;
         EXPECT_EQ(Lines(run.out), c.printed) << c.arguments;
+    }
+}
+
+TEST(Tool, QueryWithBaudTalksAtThatSpeed)
+{
+    // A device at 19200 bit/s: it makes sense only of what arrives while the line runs at that.
+    // (Wine's serial driver takes every rate, so a refused one cannot be made here.)
+    DeviceEnd device(DeviceEndOf(9));
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(50);
+    Answerer job{&device, "AT 19200\r\n", 9};
+    HANDLE thread = CreateThread(nullptr, 0, AnswerOneLine, &job, 0, nullptr);
+    const ToolRun run = Tool("query --baud 19200 COM9 ~HS");
+    WaitForSingleObject(thread, 15000);
+    CloseHandle(thread);
+    EXPECT_EQ(run.status, 0u) << run.err;
+    EXPECT_EQ(Lines(run.out), "AT 19200\n");
+}
+
+TEST(Tool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
+{
+    DeviceEnd device(DeviceEndOf(2));
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(50);
+    std::string every(256, '\0');
+    for (int i = 0; i < 256; i++)
+        every[(size_t)i] = (char)i;
+    const std::string path = ToWindowsPath(TestbedUnixPath("every.bin"));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, every.data(), 256, &written, nullptr) && written == 256);
+    CloseHandle(file);
+    for (const auto &c : {std::make_pair("send --file COM2 " + path, std::string()),
+                          std::make_pair(std::string("send --file COM2 -"), every)}) {
+        const ToolRun run = Tool(c.first, c.second);
+        EXPECT_EQ(run.status, 0u) << c.first << ": " << run.err;
+        EXPECT_EQ(Lines(run.out), "sent 256 bytes to COM2\n") << c.first;
+        EXPECT_EQ(device.Read(257, 1000), every) << c.first;
     }
 }
 
@@ -285,6 +333,21 @@ TEST_F(ToolUsb, PortsShowsEverySerialAndParallelPortAndThePrinters)
     EXPECT_EQ(out.substr(out.size() - usb.size()), usb) << out;
 }
 
+TEST_F(ToolUsb, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
+{
+    const ToolRun text = Tool("monitor \"Receipt printer#RCP7731\"", "~HS\r\nSECOND\nLAST");
+    EXPECT_EQ(text.status, 0u) << text.err;
+    EXPECT_EQ(Lines(text.out), "RCP7731:~HS\nRCP7731:SECOND\nRCP7731:LAST\n");
+    EXPECT_EQ(Lines(text.err), "--- norvat monitor on Receipt printer#RCP7731: lines go out with CR LF; "
+                               "end of input or Ctrl-C ends ---\n--- closed Receipt printer#RCP7731 ---\n");
+    EXPECT_EQ(printers[1]->Received(), "~HS\r\nSECOND\r\nLAST\r\n");
+
+    // As hexdump -C shows them.
+    const ToolRun hex = Tool("monitor --hex LBL0042", "7e 48 53 0d 0a\r\n");
+    EXPECT_EQ(Lines(hex.out), RunUnix("printf 'LBL0042:~HS\\r\\n' | hexdump -C | head -n 1"));
+    EXPECT_EQ(printers[0]->Received(), "~HS\r\n");
+}
+
 TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
 {
     printers.clear();
@@ -292,6 +355,79 @@ TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
     const ToolRun list = Tool("list");
     EXPECT_EQ(list.status, 0u);
     EXPECT_EQ(list.out, "");
+}
+
+class ToolListing : public Usb {};
+
+TEST_F(ToolListing, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
+{
+    const std::string fits(41, 'F'), over(42, 'O');
+    Plug("a", kHp, "FITS", fits);
+    Plug("b", kHp, "OVER", over);
+    const std::string list = Lines(Tool("list").out);
+    const struct {
+        std::string text, output;
+    } cases[] = {
+        {fits + "#FITS", "FITS:~HS\n"},
+        {over + "#OVER", "norvat: no USB printer with serial " + over + "#OVER is connected (a listing text "
+                         "opens its printer only when the description has at most 41 characters and "
+                         "no '#': pass the serial alone)\n"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_NE(list.find(c.text + "\n"), std::string::npos) << list;
+        const ToolRun run = Tool("query \"" + c.text + "\" ~HS");
+        EXPECT_EQ(Lines(run.out + run.err), c.output);
+        EXPECT_EQ(lib.OpenUSB(c.text.c_str()), run.status == 0 ? 1 : 0) << c.text;
+    }
+}
+
+// Network printers: a suite named Network..., run with Wine's server in a namespace of its own.
+class NetworkTool : public NorvatTest {
+protected:
+    void SetUp() override
+    {
+        NorvatTest::SetUp();
+        if (!ServerInOwnNetwork())
+            GTEST_SKIP() << "needs Wine's server in a network namespace of its own "
+                            "(scripts/test.sh runs these tests in one)";
+    }
+};
+
+TEST_F(NetworkTool, TalksToANetworkPrinterAndSaysWhyOneCannotBeReached)
+{
+    LoopbackPrinter printer;
+    int closed;
+    {
+        LoopbackPrinter gone;
+        closed = gone.Port();
+    }
+    // The reasons the library leaves, to see the tool print the system's words for them.
+    ASSERT_EQ(lib.OpenUSB("tcp://no-such-printer.invalid"), 0);
+    const DWORD unknown = GetLastError();
+    ASSERT_EQ(lib.OpenUSB(printer.Address().c_str()), 1);
+    ASSERT_EQ(lib.setbaudrate(9600), 0);
+    const DWORD notSerial = GetLastError();
+    lib.closeport();
+    ASSERT_TRUE(printer.WaitDisconnected(2000));
+
+    const std::string refused = "tcp://127.0.0.1:" + std::to_string(closed);
+    const struct {
+        std::string arguments, output;
+    } cases[] = {
+        {"query " + printer.Address() + " ~HS", "NET:~HS\n"},
+        {"send " + refused + " X",
+         "norvat: cannot open " + refused + ": " + SystemMessage(WSAECONNREFUSED) + "\n"},
+        {"send tcp://no-such-printer.invalid X",
+         "norvat: cannot open tcp://no-such-printer.invalid: " + SystemMessage(unknown) + "\n"},
+        {"send --baud 9600 " + printer.Address() + " X",
+         "norvat: cannot set 9600 bit/s on " + printer.Address() + ": " + SystemMessage(notSerial) + "\n"},
+    };
+    for (const auto &c : cases) {
+        const ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(Lines(run.out + run.err), c.output) << c.arguments;
+        EXPECT_EQ(run.status, c.output.rfind("norvat: ", 0) == 0 ? 1u : 0u) << c.arguments;
+    }
+    EXPECT_EQ(printer.Received(), "~HS\r\n");
 }
 
 } // namespace
