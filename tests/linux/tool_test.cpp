@@ -1,12 +1,14 @@
 // The norvat tool on Linux, run as a technician would, against the emulated devices.
 #include "tests/linux/fixture.h"
 #include "tests/linux/own_network.h"
-#include "tests/shared/loopback_printer.h"
+#include "tests/shared/tool_cases.h"
 
 #include <fcntl.h>
 #include <netdb.h>
 
 #include <fstream>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -35,13 +37,21 @@ std::string AwaitEnd(int fd, size_t count, int ms)
     return got;
 }
 
-std::string EveryByteValue()
-{
-    std::string every(256, '\0');
-    for (int i = 0; i < 256; i++)
-        every[(size_t)i] = (char)i;
-    return every;
-}
+// The harness of the cases both platforms share.
+const ToolBed kToolBed{
+    [](const std::string &arguments, const std::string &input) {
+        const std::string in = FileOf("in", input), err = FileOf("err", ""), status = FileOf("status", "");
+        ToolRun run;
+        run.out = Shell(ToolPath() + " " + arguments + " <" + in + " 2>" + err + "; echo $? >" + status);
+        run.err = Shell("cat " + err);
+        run.status = std::stoul(Shell("cat " + status));
+        return run;
+    },
+    Shell,
+    FileOf,
+    [] { return errno; },
+    [](int reason) { return std::string(reason < 0 ? gai_strerror(reason) : std::strerror(reason)); },
+};
 
 class LinuxTool : public LinuxTest {
 protected:
@@ -97,12 +107,18 @@ TEST_F(LinuxTool, FailuresExitWithOneLineThatSaysWhy)
          "norvat: cannot set 9600 bit/s on LPT1: Inappropriate ioctl for device\n[exit 1]\n"},
         {"query NOSUCHSERIAL X", "norvat: no USB printer with serial NOSUCHSERIAL is connected\n[exit 1]\n"},
         {"send 'Desk#NOSUCH' X", "norvat: no USB printer with serial NOSUCH is connected\n[exit 1]\n"},
+        // --baud: a rate the driver refuses (it keeps 12300 for 12345), a port with no line.
+        {"query --baud 12345 COM2 '~HS'", "norvat: cannot set 12345 bit/s on COM2: Invalid argument\n[exit 1]\n"},
+        {"monitor RCP7731 --baud 9600", "norvat: cannot set 9600 bit/s on RCP7731: Inappropriate ioctl for "
+                                        "device\n[exit 1]\n"},
     };
+    ASSERT_TRUE(bed.PassIoctls("/dev/ttyS1", true));
     for (const auto &c : cases)
         EXPECT_EQ(Tool(c.arguments), c.output) << c.arguments;
+    EXPECT_EQ(DrainEnd(bed.End("/dev/ttyS1"), 50), "") << "talked after a refused rate";
 }
 
-TEST_F(LinuxTool, BaudSetsTheLineBeforeTalkingAndARefusedRateEndsWithTheReason)
+TEST_F(LinuxTool, BaudSetsTheLineBeforeTalking)
 {
     // A device at 19200 bit/s: it makes sense only of what arrives while the line runs at that.
     const int end = bed.End("/dev/ttyS2");
@@ -112,34 +128,17 @@ TEST_F(LinuxTool, BaudSetsTheLineBeforeTalkingAndARefusedRateEndsWithTheReason)
     });
     EXPECT_EQ(Tool("query --baud 19200 COM3 '~HS'"), "AT 19200\n[exit 0]\n");
     device.join();
-
-    ASSERT_TRUE(bed.PassIoctls("/dev/ttyS1", true)); // its driver keeps 12300 for 12345
-    const struct {
-        const char *arguments, *output;
-    } refused[] = {
-        {"query --baud 12345 COM2 '~HS'",
-         "norvat: cannot set 12345 bit/s on COM2: Invalid argument\n[exit 1]\n"},
-        {"send LPT1 --baud 9600 X",
-         "norvat: cannot set 9600 bit/s on LPT1: Inappropriate ioctl for device\n[exit 1]\n"},
-        {"monitor --baud 9600 RCP7731 </dev/null",
-         "norvat: cannot set 9600 bit/s on RCP7731: Inappropriate ioctl for device\n[exit 1]\n"},
-    };
-    for (const auto &c : refused)
-        EXPECT_EQ(Tool(c.arguments), c.output) << c.arguments;
-    EXPECT_EQ(DrainEnd(bed.End("/dev/ttyS1"), 50), "") << "talked after a refused rate";
 }
 
-TEST_F(LinuxTool, SendFileDeliversEveryByteValueAndSaysWhenTheDeviceStopsTaking)
+TEST_F(LinuxTool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
 {
-    const std::string every = EveryByteValue(), path = FileOf("every.bin", every);
     const int end = bed.End("/dev/ttyS1");
-    for (const std::string &from : {"COM2 - <" + path, "--baud 38400 COM2 " + path}) {
-        EXPECT_EQ(Tool("send --file " + from), "sent 256 bytes to COM2\n[exit 0]\n") << from;
-        EXPECT_EQ(ReadEnd(end, 257, 1000), every) << from;
-    }
-    EXPECT_EQ(LineSpeed(end), 38400);
+    CheckSendFileDeliversEveryByte(kToolBed, "COM2", [&](size_t n) { return ReadEnd(end, n, 1000); });
+}
 
-    // A line that sends 3 bytes and then stops: the rest goes in a second write, which takes nothing.
+TEST_F(LinuxTool, SendFileSaysHowManyBytesALineThatStopsTook)
+{
+    // 3 bytes go out, then nothing: the rest goes in a second write, which takes nothing.
     ASSERT_TRUE(bed.EmulateUart("/dev/ttyS3"));
     std::string early;
     std::thread device([&] { early = AwaitEnd(bed.End("/dev/ttyS3"), 3, 1500); });
@@ -147,76 +146,50 @@ TEST_F(LinuxTool, SendFileDeliversEveryByteValueAndSaysWhenTheDeviceStopsTaking)
               "norvat: COM4 took 3 of 8 bytes: Connection timed out\n[exit 1]\n");
     device.join();
     EXPECT_EQ(early, "ABC");
-    EXPECT_EQ(Tool("send --file COM4 no-such-file"),
-              "norvat: cannot read no-such-file: No such file or directory\n[exit 1]\n");
 }
 
 TEST_F(LinuxTool, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
 {
-    Answerer receipt(bed.End("/dev/usb/lp3"), "RCP7731"), serial(bed.End("/dev/ttyS2"), "COM3");
-    EXPECT_EQ(Tool("monitor 'Receipt printer#RCP7731' <" + FileOf("script", "~HS\nSECOND\r\nLAST")),
-              "--- norvat monitor on Receipt printer#RCP7731: lines go out with CR LF; end of input or "
-              "Ctrl-C ends ---\nRCP7731:~HS\nRCP7731:SECOND\nRCP7731:LAST\n"
-              "--- closed Receipt printer#RCP7731 ---\n[exit 0]\n");
-    EXPECT_EQ(receipt.Received(), "~HS\r\nSECOND\r\nLAST\r\n");
-
-    // As hexdump -C shows them; a line that is not hex is not sent.
-    EXPECT_EQ(Shell(ToolPath() + " monitor --hex COM3 2>/dev/null <" +
-                    FileOf("hex", "nonsense\n7e 48 53 0d 0a\n")),
-              Shell("printf 'COM3:~HS\\r\\n' | hexdump -C | head -n 1"));
-    EXPECT_EQ(serial.Received(), "~HS\r\n");
+    Answerer receipt(bed.End("/dev/usb/lp3"), "RCP7731");
+    CheckMonitorScript(kToolBed, "Receipt printer#RCP7731", "RCP7731", [&] { return receipt.Received(); });
 }
 
 // The way a person uses it: typed in a terminal (tmux's, of this test's own), ended with Ctrl-C.
 TEST_F(LinuxTool, MonitorInATerminalShowsTheAnswerAndClosesThePortOnCtrlC)
 {
     Answerer printer(bed.End("/dev/ttyS2"), "COM3");
-    struct Terminal {
-        const std::string tmux = "tmux -S " + std::string(std::getenv("TMPDIR")) + "/tmux -f /dev/null ";
-        ~Terminal() { Shell(tmux + "kill-server"); }
-        ::testing::AssertionResult Shows(const std::string &text)
-        {
-            std::string screen;
-            for (int i = 0; i < 100; i++, usleep(100000))
-                if ((screen = Shell(tmux + "capture-pane -p")).find(text) != std::string::npos)
-                    return ::testing::AssertionSuccess();
-            return ::testing::AssertionFailure() << "no '" << text << "' on the screen:\n" << screen;
-        }
-    } terminal;
-    Shell(terminal.tmux + "new-session -d -x 150 -y 20 '" + ToolPath() +
-          " monitor COM3; echo \"[exit $?]\"; sleep 60'");
-    ASSERT_TRUE(terminal.Shows("--- norvat monitor on COM3"));
+    const std::string tmux = "tmux -S " + std::string(std::getenv("TMPDIR")) + "/tmux -f /dev/null ";
+    const auto shows = [&](const std::string &text) -> ::testing::AssertionResult {
+        std::string screen;
+        for (int i = 0; i < 100; i++, usleep(100000))
+            if ((screen = Shell(tmux + "capture-pane -p")).find(text) != std::string::npos)
+                return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not on the screen: " << text << "\n" << screen;
+    };
+    Shell(tmux + "new-session -d -x 150 -y 20 '" + ToolPath() + " monitor COM3; echo \"[exit $?]\"; sleep 60'");
+    EXPECT_TRUE(shows("--- norvat monitor on COM3"));
     EXPECT_EQ(lib.openport("3"), 0) << "the monitor does not hold COM3";
-    Shell(terminal.tmux + "send-keys '~HS' Enter");
-    EXPECT_TRUE(terminal.Shows("~HS\nCOM3:~HS\n"));
-    Shell(terminal.tmux + "send-keys C-c");
-    EXPECT_TRUE(terminal.Shows("--- closed COM3 ---\n[exit 0]"));
+    Shell(tmux + "send-keys '~HS' Enter");
+    EXPECT_TRUE(shows("~HS\nCOM3:~HS\n"));
+    Shell(tmux + "send-keys C-c");
+    EXPECT_TRUE(shows("--- closed COM3 ---\n[exit 0]"));
+    Shell(tmux + "kill-server");
     EXPECT_EQ(printer.Received(), "~HS\r\n");
     EXPECT_EQ(lib.openport("3"), 1) << "COM3 was left open";
 }
 
 TEST_F(LinuxTool, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
 {
-    const std::string fits(41, 'F'), over(42, 'O');
-    UsbPrinter a = printers[0], b = printers[0];
-    a.usbPort = "1-4", a.node = "lp4", a.serial = "FITS", a.deviceId = "DES:" + fits + ";";
-    b.usbPort = "1-5", b.node = "lp5", b.serial = "OVER", b.deviceId = "DES:" + over + ";";
-    ASSERT_TRUE(bed.Plug(a) && bed.Plug(b)) << bed.Error();
-    Answerer answer(bed.End("/dev/usb/lp4"), "FITS");
-    const std::string list = Tool("list");
-    const struct {
-        std::string text, output;
-    } cases[] = {
-        {fits + "#FITS", "FITS:~HS\n[exit 0]\n"},
-        {over + "#OVER", "norvat: no USB printer with serial " + over + "#OVER is connected (a listing text opens its "
-                         "printer only when the description has at most 41 characters and no '#': "
-                         "pass the serial alone)\n[exit 1]\n"},
-    };
-    for (const auto &c : cases) {
-        EXPECT_NE(list.find(c.text + "\n"), std::string::npos) << list;
-        EXPECT_EQ(Tool("query '" + c.text + "' '~HS'"), c.output);
-        EXPECT_EQ(lib.OpenUSB(c.text.c_str()), c.output.find("[exit 0]") != std::string::npos ? 1 : 0);
-    }
+    std::vector<std::unique_ptr<Answerer>> answering;
+    CheckListingTextsOpenWhereOpenUSBOpens(lib, kToolBed, [&](const std::string &serial, const std::string &des) {
+        UsbPrinter p;
+        p.usbPort = "1-" + std::to_string(answering.size() + 4);
+        p.node = "lp" + std::to_string(answering.size() + 4);
+        p.serial = serial;
+        p.deviceId = "DES:" + des + ";";
+        ASSERT_TRUE(bed.Plug(p)) << bed.Error();
+        answering.push_back(std::make_unique<Answerer>(bed.End("/dev/usb/" + p.node), serial));
+    });
 }
 
 TEST_F(LinuxTool, QueryEndsAtOnceWhenTheReadFailsForGood)
@@ -247,29 +220,7 @@ protected:
 
 TEST_F(LinuxToolNetwork, TalksToANetworkPrinterAndSaysWhyOneCannotBeReached)
 {
-    LoopbackPrinter printer;
-    int closed;
-    {
-        LoopbackPrinter gone;
-        closed = gone.Port();
-    }
-    errno = 0;
-    ASSERT_EQ(lib.OpenUSB("tcp://no-such-printer.invalid"), 0);
-    const std::string unknown = gai_strerror(errno), refused = "tcp://127.0.0.1:" + std::to_string(closed);
-    const struct {
-        std::string arguments, output;
-    } cases[] = {
-        {"query " + printer.Address() + " '~HS'", "NET:~HS\n[exit 0]\n"},
-        {"send " + refused + " X", "norvat: cannot open " + refused + ": Connection refused\n[exit 1]\n"},
-        {"send tcp://no-such-printer.invalid X",
-         "norvat: cannot open tcp://no-such-printer.invalid: " + unknown + "\n[exit 1]\n"},
-        {"send --baud 9600 " + printer.Address() + " X",
-         "norvat: cannot set 9600 bit/s on " + printer.Address() + ": Inappropriate ioctl for device\n[exit 1]\n"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(Tool(c.arguments), c.output) << c.arguments;
-    EXPECT_EQ(printer.Received(), "~HS\r\n");
-    EXPECT_EQ(Tool("send tcp://printer:0 X").rfind("norvat: tcp://printer:0 is no network printer's address", 0), 0u);
+    CheckToolReachesANetworkPrinter(lib, kToolBed);
 }
 
 } // namespace

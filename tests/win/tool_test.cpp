@@ -1,5 +1,5 @@
 // The norvat tool, run as a technician would, against the simulated devices.
-#include "tests/shared/loopback_printer.h"
+#include "tests/shared/tool_cases.h"
 #include "tests/win/usb_fixture.h"
 
 #include <memory>
@@ -7,10 +7,15 @@
 
 namespace {
 
-struct ToolRun {
-    DWORD status = 99;
-    std::string out, err;
-};
+// Windows' C runtime writes text-mode output with CR LF; compare lines without the CR.
+std::string Lines(std::string text)
+{
+    std::string plain;
+    for (char c : text)
+        if (c != '\r')
+            plain += c;
+    return plain;
+}
 
 std::string ReadAll(HANDLE pipe)
 {
@@ -73,23 +78,14 @@ ToolRun Tool(const std::string &arguments, const std::string &input = "")
         CloseHandle(readers[1]);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
-        run.out = out.text;
-        run.err = err.text;
+        run.out = Lines(out.text);
+        run.err = Lines(err.text);
     }
     CloseHandle(outRead);
     CloseHandle(errRead);
     return run;
 }
 
-// Windows' C runtime writes text-mode output with CR LF; compare lines without the CR.
-std::string Lines(std::string text)
-{
-    std::string plain;
-    for (char c : text)
-        if (c != '\r')
-            plain += c;
-    return plain;
-}
 
 TEST(Tool, HelpAndBadArgumentsShowTheUsage)
 {
@@ -190,35 +186,35 @@ TEST(Tool, BaudSetsTheLineSpeed)
 struct Answerer {
     DeviceEnd *device;
     std::string answer;
-    int com = 0; // set: answers only while that line runs at 19200 bit/s
+    std::string speed; // answers only while COM9's line runs at this, as a device set to it
 };
 
 DWORD WINAPI AnswerOneLine(void *arg)
 {
     auto *job = static_cast<Answerer *>(arg);
     std::string line = job->device->Read(5, 10000); // "~HS" CR LF
-    if (line == "~HS\r\n" &&
-        (job->com == 0 || SttyOfCom(job->com).find("speed 19200 baud") != std::string::npos))
+    if (line == "~HS\r\n" && SttyOfCom(9).find("speed " + job->speed + " baud") != std::string::npos)
         job->device->Write(job->answer);
     return 0;
 }
 
-TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
+TEST(Tool, QueryPrintsTheAnswerAsTextOrHexAtTheGivenSpeed)
 {
     DeviceEnd device(DeviceEndOf(9));
     ASSERT_TRUE(device.IsOpen());
     device.Drain(50);
+    // (Wine's serial driver takes every rate, so no refused rate can be made here.)
     struct {
         const char *arguments;
-        std::string answer;
-        std::string printed;
+        std::string answer, printed, speed;
     } cases[] = {
-        {"query COM9 ~HS", "READY\r\n", "READY\n"},
-        {"query 9 ~HS", std::string("A\x01", 2), "A\\x01\n"},
-        {"query --hex COM9 ~HS", "OK\r\n", "4F 4B 0D 0A\n"},
+        {"query COM9 ~HS", "READY\r\n", "READY\n", "9600"},
+        {"query 9 ~HS", std::string("A\x01", 2), "A\\x01\n", "9600"},
+        {"query --hex COM9 ~HS", "OK\r\n", "4F 4B 0D 0A\n", "9600"},
+        {"query --baud 19200 COM9 ~HS", "AT 19200\r\n", "AT 19200\n", "19200"},
     };
     for (const auto &c : cases) {
-        Answerer job{&device, c.answer};
+        Answerer job{&device, c.answer, c.speed};
         HANDLE thread = CreateThread(nullptr, 0, AnswerOneLine, &job, 0, nullptr);
         const ToolRun run = Tool(c.arguments);
         WaitForSingleObject(thread, 15000);
@@ -228,42 +224,28 @@ TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
     }
 }
 
-TEST(Tool, QueryWithBaudTalksAtThatSpeed)
-{
-    // A device at 19200 bit/s: it makes sense only of what arrives while the line runs at that.
-    // (Wine's serial driver takes every rate, so a refused one cannot be made here.)
-    DeviceEnd device(DeviceEndOf(9));
-    ASSERT_TRUE(device.IsOpen());
-    device.Drain(50);
-    Answerer job{&device, "AT 19200\r\n", 9};
-    HANDLE thread = CreateThread(nullptr, 0, AnswerOneLine, &job, 0, nullptr);
-    const ToolRun run = Tool("query --baud 19200 COM9 ~HS");
-    WaitForSingleObject(thread, 15000);
-    CloseHandle(thread);
-    EXPECT_EQ(run.status, 0u) << run.err;
-    EXPECT_EQ(Lines(run.out), "AT 19200\n");
-}
+// The harness of the cases both platforms share.
+const ToolBed kToolBed{
+    Tool,
+    RunUnix,
+    [](const std::string &name, const std::string &bytes) {
+        const std::string path = ToWindowsPath(TestbedUnixPath(name));
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+        CloseHandle(file);
+        return path;
+    },
+    [] { return (int)GetLastError(); },
+    [](int reason) { return SystemMessage((DWORD)reason); },
+};
 
 TEST(Tool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
 {
     DeviceEnd device(DeviceEndOf(2));
     ASSERT_TRUE(device.IsOpen());
     device.Drain(50);
-    std::string every(256, '\0');
-    for (int i = 0; i < 256; i++)
-        every[(size_t)i] = (char)i;
-    const std::string path = ToWindowsPath(TestbedUnixPath("every.bin"));
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, every.data(), 256, &written, nullptr) && written == 256);
-    CloseHandle(file);
-    for (const auto &c : {std::make_pair("send --file COM2 " + path, std::string()),
-                          std::make_pair(std::string("send --file COM2 -"), every)}) {
-        const ToolRun run = Tool(c.first, c.second);
-        EXPECT_EQ(run.status, 0u) << c.first << ": " << run.err;
-        EXPECT_EQ(Lines(run.out), "sent 256 bytes to COM2\n") << c.first;
-        EXPECT_EQ(device.Read(257, 1000), every) << c.first;
-    }
+    CheckSendFileDeliversEveryByte(kToolBed, "COM2", [&](size_t n) { return device.Read(n, 1000); });
 }
 
 class ToolUsb : public ::testing::Test {
@@ -335,17 +317,8 @@ TEST_F(ToolUsb, PortsShowsEverySerialAndParallelPortAndThePrinters)
 
 TEST_F(ToolUsb, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
 {
-    const ToolRun text = Tool("monitor \"Receipt printer#RCP7731\"", "~HS\r\nSECOND\nLAST");
-    EXPECT_EQ(text.status, 0u) << text.err;
-    EXPECT_EQ(Lines(text.out), "RCP7731:~HS\nRCP7731:SECOND\nRCP7731:LAST\n");
-    EXPECT_EQ(Lines(text.err), "--- norvat monitor on Receipt printer#RCP7731: lines go out with CR LF; "
-                               "end of input or Ctrl-C ends ---\n--- closed Receipt printer#RCP7731 ---\n");
-    EXPECT_EQ(printers[1]->Received(), "~HS\r\nSECOND\r\nLAST\r\n");
-
-    // As hexdump -C shows them.
-    const ToolRun hex = Tool("monitor --hex LBL0042", "7e 48 53 0d 0a\r\n");
-    EXPECT_EQ(Lines(hex.out), RunUnix("printf 'LBL0042:~HS\\r\\n' | hexdump -C | head -n 1"));
-    EXPECT_EQ(printers[0]->Received(), "~HS\r\n");
+    CheckMonitorScript(kToolBed, "Receipt printer#RCP7731", "RCP7731",
+                       [&] { return printers[1]->Received(); });
 }
 
 TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
@@ -361,24 +334,10 @@ class ToolListing : public Usb {};
 
 TEST_F(ToolListing, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
 {
-    const std::string fits(41, 'F'), over(42, 'O');
-    Plug("a", kHp, "FITS", fits);
-    Plug("b", kHp, "OVER", over);
-    const std::string list = Lines(Tool("list").out);
-    const struct {
-        std::string text, output;
-    } cases[] = {
-        {fits + "#FITS", "FITS:~HS\n"},
-        {over + "#OVER", "norvat: no USB printer with serial " + over + "#OVER is connected (a listing text "
-                         "opens its printer only when the description has at most 41 characters and "
-                         "no '#': pass the serial alone)\n"},
-    };
-    for (const auto &c : cases) {
-        EXPECT_NE(list.find(c.text + "\n"), std::string::npos) << list;
-        const ToolRun run = Tool("query \"" + c.text + "\" ~HS");
-        EXPECT_EQ(Lines(run.out + run.err), c.output);
-        EXPECT_EQ(lib.OpenUSB(c.text.c_str()), run.status == 0 ? 1 : 0) << c.text;
-    }
+    CheckListingTextsOpenWhereOpenUSBOpens(lib, kToolBed, [&](const std::string &serial,
+                                                              const std::string &description) {
+        Plug(serial, kHp, serial, description);
+    });
 }
 
 // Network printers: a suite named Network..., run with Wine's server in a namespace of its own.
@@ -395,39 +354,7 @@ protected:
 
 TEST_F(NetworkTool, TalksToANetworkPrinterAndSaysWhyOneCannotBeReached)
 {
-    LoopbackPrinter printer;
-    int closed;
-    {
-        LoopbackPrinter gone;
-        closed = gone.Port();
-    }
-    // The reasons the library leaves, to see the tool print the system's words for them.
-    ASSERT_EQ(lib.OpenUSB("tcp://no-such-printer.invalid"), 0);
-    const DWORD unknown = GetLastError();
-    ASSERT_EQ(lib.OpenUSB(printer.Address().c_str()), 1);
-    ASSERT_EQ(lib.setbaudrate(9600), 0);
-    const DWORD notSerial = GetLastError();
-    lib.closeport();
-    ASSERT_TRUE(printer.WaitDisconnected(2000));
-
-    const std::string refused = "tcp://127.0.0.1:" + std::to_string(closed);
-    const struct {
-        std::string arguments, output;
-    } cases[] = {
-        {"query " + printer.Address() + " ~HS", "NET:~HS\n"},
-        {"send " + refused + " X",
-         "norvat: cannot open " + refused + ": " + SystemMessage(WSAECONNREFUSED) + "\n"},
-        {"send tcp://no-such-printer.invalid X",
-         "norvat: cannot open tcp://no-such-printer.invalid: " + SystemMessage(unknown) + "\n"},
-        {"send --baud 9600 " + printer.Address() + " X",
-         "norvat: cannot set 9600 bit/s on " + printer.Address() + ": " + SystemMessage(notSerial) + "\n"},
-    };
-    for (const auto &c : cases) {
-        const ToolRun run = Tool(c.arguments);
-        EXPECT_EQ(Lines(run.out + run.err), c.output) << c.arguments;
-        EXPECT_EQ(run.status, c.output.rfind("norvat: ", 0) == 0 ? 1u : 0u) << c.arguments;
-    }
-    EXPECT_EQ(printer.Received(), "~HS\r\n");
+    CheckToolReachesANetworkPrinter(lib, kToolBed);
 }
 
 } // namespace
