@@ -50,7 +50,7 @@ const char kUsage[] =
     "                          as hex bytes), answers print as they arrive (with --hex, as\n"
     "                          hexdump -C shows them); end of input or Ctrl-C ends it, and at the\n"
     "                          end of input it waits up to 2 s for the last answer\n"
-    "                            printf '~HS\\n' | norvat monitor --hex COM3\n"
+    "                            printf '~HS\\n' | norvat monitor COM3\n"
     "  baud PORT RATE          set the line speed of a serial port (every open sets 9600 bit/s\n"
     "                          again: to talk at RATE, give --baud RATE to send, query, monitor)\n"
     "                            norvat baud COM3 19200\n"
