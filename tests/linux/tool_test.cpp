@@ -136,16 +136,27 @@ TEST_F(LinuxTool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
     CheckSendFileDeliversEveryByte(kToolBed, "COM2", [&](size_t n) { return ReadEnd(end, n, 1000); });
 }
 
-TEST_F(LinuxTool, SendFileSaysHowManyBytesALineThatStopsTook)
+TEST_F(LinuxTool, SendFileGoesOnAfterAWriteGivenUpAndSaysHowManyBytesALineThatStopsTook)
 {
-    // 3 bytes go out, then nothing: the rest goes in a second write, which takes nothing.
+    // 3 bytes go out, then the line pauses past the write's bound (1 s for 8 bytes): the rest
+    // goes in a second write, which a line that resumes takes, and one that stopped does not.
     ASSERT_TRUE(bed.EmulateUart("/dev/ttyS3"));
-    std::string early;
-    std::thread device([&] { early = AwaitEnd(bed.End("/dev/ttyS3"), 3, 1500); });
-    EXPECT_EQ(Tool("send --file COM4 " + FileOf("eight", "ABCDEFGH")),
-              "norvat: COM4 took 3 of 8 bytes: Connection timed out\n[exit 1]\n");
-    device.join();
-    EXPECT_EQ(early, "ABC");
+    const int end = bed.End("/dev/ttyS3");
+    const std::string eight = FileOf("eight", "ABCDEFGH");
+    for (const bool resumes : {true, false}) {
+        std::string got;
+        std::thread device([&] {
+            got = AwaitEnd(end, 3, 1500);
+            usleep(1300000);
+            got += resumes ? AwaitEnd(end, 5, 1000) : "";
+        });
+        EXPECT_EQ(Tool("send --file COM4 " + eight),
+                  resumes ? "sent 8 bytes to COM4\n[exit 0]\n"
+                          : "norvat: COM4 took 3 of 8 bytes: Connection timed out\n[exit 1]\n");
+        device.join();
+        EXPECT_EQ(got, resumes ? "ABCDEFGH" : "ABC");
+        DrainEnd(end, 50);
+    }
 }
 
 TEST_F(LinuxTool, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
