@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -19,12 +20,17 @@ std::string Tool(const std::string &arguments)
     return Shell(ToolPath() + " " + arguments + " 2>&1; echo \"[exit $?]\"");
 }
 
-// A file in the test's own directory holding bytes; gives its path.
+// A path in the tests' directory of this test's own: the tests run side by side there.
+std::string OwnPath(const std::string &name)
+{
+    return std::string(std::getenv("TMPDIR")) + "/" + std::to_string(getpid()) + "-" + name;
+}
+
+// A file holding bytes; gives its path.
 std::string FileOf(const std::string &name, const std::string &bytes)
 {
-    const std::string path = std::string(std::getenv("TMPDIR")) + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    std::ofstream(OwnPath(name), std::ios::binary) << bytes;
+    return OwnPath(name);
 }
 
 // What a device end gets within ms, waiting also while no one has its port open yet (then the
@@ -169,7 +175,7 @@ TEST_F(LinuxTool, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
 TEST_F(LinuxTool, MonitorInATerminalShowsTheAnswerAndClosesThePortOnCtrlC)
 {
     Answerer printer(bed.End("/dev/ttyS2"), "COM3");
-    const std::string tmux = "tmux -S " + std::string(std::getenv("TMPDIR")) + "/tmux -f /dev/null ";
+    const std::string tmux = "tmux -S " + OwnPath("tmux") + " -f /dev/null ";
     const auto shows = [&](const std::string &text) -> ::testing::AssertionResult {
         std::string screen;
         for (int i = 0; i < 100; i++, usleep(100000))

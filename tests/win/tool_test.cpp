@@ -242,6 +242,9 @@ const ToolBed kToolBed{
 
 TEST(Tool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
 {
+    // A test that opened COM12 as a serial port left XON/XOFF on this device end, which would
+    // then take 0x11 and 0x13 as flow control (and stop its own output at the 0x13).
+    RunUnix("stty -F " + TestbedUnixPath("dev/com12") + " -ixon");
     DeviceEnd device(DeviceEndOf(2));
     ASSERT_TRUE(device.IsOpen());
     device.Drain(50);
