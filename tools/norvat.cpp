@@ -343,13 +343,14 @@ int Send(int argc, char **argv)
     if (a.rest.size() != 2 || (a.hex && a.file))
         return Usage("send needs PORT and TEXT, or --hex PORT HEX, or --file PORT FILE");
     const std::string &port = a.rest[0], &payload = a.rest[1];
-    if (!PortProblem(port).empty())
-        return Usage(PortProblem(port));
-    std::string bytes, problem;
+    const std::string problem = PortProblem(port);
+    if (!problem.empty())
+        return Usage(problem);
+    std::string bytes, unreadable;
     if (a.hex && !ParseHex(payload, bytes))
         return Usage("HEX must be pairs of hex digits");
-    if (a.file && !ReadBytes(payload, &bytes, &problem))
-        return Fail(problem);
+    if (a.file && !ReadBytes(payload, &bytes, &unreadable))
+        return Fail(unreadable);
     if (!Open(port, a.baud))
         return 1;
     int reason = 0;
@@ -381,8 +382,9 @@ int Query(int argc, char **argv)
     if (a.rest.size() != 2)
         return Usage("query needs PORT and TEXT");
     const std::string &port = a.rest[0];
-    if (!PortProblem(port).empty())
-        return Usage(PortProblem(port));
+    const std::string problem = PortProblem(port);
+    if (!problem.empty())
+        return Usage(problem);
     if (!Open(port, a.baud))
         return 1;
     if (sendcommand(a.rest[1].c_str()) != 1) {
@@ -459,8 +461,9 @@ int Monitor(int argc, char **argv)
     if (a.rest.size() != 1)
         return Usage("monitor needs PORT");
     const std::string &port = a.rest[0];
-    if (!PortProblem(port).empty())
-        return Usage(PortProblem(port));
+    const std::string problem = PortProblem(port);
+    if (!problem.empty())
+        return Usage(problem);
     if (!Open(port, a.baud))
         return 1;
     CatchInterrupt();
@@ -531,8 +534,9 @@ int Baud(int argc, char **argv)
     int rate = 0;
     if (!ParseRate(argv[1], &rate))
         return Usage("RATE must be a positive number of bits per second");
-    if (!PortProblem(argv[0]).empty())
-        return Usage(PortProblem(argv[0]));
+    const std::string problem = PortProblem(argv[0]);
+    if (!problem.empty())
+        return Usage(problem);
     if (!Open(argv[0], rate))
         return 1;
     closeport();
