@@ -56,9 +56,9 @@ inline void CheckMonitorScript(const ToolBed &bed, const std::string &port, cons
               name + ":~HS\n" + name + ":SECOND\n" + name + ":LAST\n--- norvat monitor on " + port +
                   ": lines go out with CR LF; end of input or Ctrl-C ends ---\n--- closed " + port +
                   " ---\n[exit 0]\n");
-    EXPECT_EQ(bed.run("monitor --hex \"" + port + "\"", "nonsense\n7e 48 53 0d 0a\n").out,
-              bed.shell("printf '" + name + ":~HS\\r\\n' | hexdump -C | head -n 1"));
-    EXPECT_EQ(received(), "~HS\r\nSECOND\r\nLAST\r\n~HS\r\n");
+    EXPECT_EQ(bed.run("monitor --hex \"" + port + "\"", "nonsense\n7e48532d 4c4f4e474552 0d0a\n").out,
+              bed.shell("printf '" + name + ":~HS-LONGER\\r\\n' | hexdump -C | head -n 2"));
+    EXPECT_EQ(received(), "~HS\r\nSECOND\r\nLAST\r\n~HS-LONGER\r\n");
 }
 
 // Listing texts as the tool lists them open in the tool exactly where OpenUSB opens them, a
