@@ -95,7 +95,8 @@ TEST(Tool, HelpAndBadArgumentsShowTheUsage)
 
     for (const char *bad : {"", "frobnicate", "send", "send 1", "send --hex 1 XYZ",
                             "send --hex 1 ABC", "query 1", "baud 1 fast", "baud 1 -5",
-                            "version extra", "list extra"}) {
+                            "version extra", "list extra", "send --hex --file 1 X", "monitor",
+                            "query --baud 0 1 X", "query --baud", "query --frob 1 X", "send tcp://x:0 X"}) {
         const ToolRun run = Tool(bad);
         EXPECT_EQ(run.status, 2u) << bad;
         EXPECT_EQ(Lines(run.err).rfind("norvat: ", 0), 0u) << bad;
