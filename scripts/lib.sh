@@ -7,11 +7,12 @@ export NORVAT_ROOT NORVAT_BUILD NORVAT_TESTBED
 # The Windows build and its Wine test bed; the Linux build with libudev and its umockdev test bed;
 # the bindings' runtimes (Mono, Python's venv, Free Pascal, Node.js); the packages' tools (NuGet
 # and xbuild from Mono; debhelper, with build-essential, which dpkg-buildpackage insists on, and
-# lintian); the network printer tests' packet filter (nftables) and ip (iproute2).
+# lintian); the network printer tests' packet filter (nftables) and ip (iproute2); a terminal
+# (tmux) and hexdump (bsdextrautils) for the tool's tests.
 NORVAT_PACKAGES="mingw-w64 wine64 socat cmake make googletest clang llvm libclang-rt-14-dev file \
 pkg-config libudev-dev umockdev libumockdev-dev mono-mcs mono-runtime python3-venv \
 python3-setuptools python3-wheel fp-compiler fp-units-fcl nodejs nuget mono-xbuild debhelper \
-dpkg-dev build-essential lintian nftables iproute2"
+dpkg-dev build-essential lintian nftables iproute2 tmux bsdextrautils"
 # npm comes with some builds of nodejs (and then conflicts with Debian's npm package): it is
 # installed only where the command is missing.
 NORVAT_NPM_PACKAGE="npm"

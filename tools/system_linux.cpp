@@ -3,6 +3,9 @@
 #include "tools/system.h"
 
 #include <libudev.h>
+#include <netdb.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +47,13 @@ std::string Detail(struct udev_device *device, const std::string &sysname)
     return product != nullptr ? product : "";
 }
 
+volatile sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int)
+{
+    interrupted = 1;
+}
+
 } // namespace
 
 unsigned long long NowMs()
@@ -60,7 +70,8 @@ int LastReason()
 
 std::string ReasonText(int reason)
 {
-    return std::strerror(reason);
+    // glibc's resolver codes are negative, apart from errno's: EAI_NONAME is -2.
+    return reason < 0 ? gai_strerror(reason) : std::strerror(reason);
 }
 
 bool MeansNoPrinter(int reason)
@@ -109,4 +120,30 @@ std::vector<SystemPort> SystemPorts()
     }
     udev_unref(udev);
     return ports;
+}
+
+long ReadInput(char *buffer, unsigned long size)
+{
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buffer, size);
+        if (n >= 0)
+            return (long)n;
+        if (errno != EINTR || interrupted)
+            return -1;
+    }
+}
+
+void CatchInterrupt()
+{
+    // No SA_RESTART: a read of standard input that the signal breaks returns, and its thread
+    // sees the flag.
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted()
+{
+    return interrupted != 0;
 }

@@ -73,6 +73,16 @@ std::map<std::string, std::string> SerialCommMap()
     return ports;
 }
 
+volatile LONG interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE; // closing the console ends the process, and with it the port
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;
+}
+
 } // namespace
 
 unsigned long long NowMs()
@@ -122,4 +132,23 @@ std::vector<SystemPort> SystemPorts()
     for (const auto &entry : found)
         ports.push_back(entry.second);
     return ports;
+}
+
+long ReadInput(char *buffer, unsigned long size)
+{
+    DWORD n = 0;
+    if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, (DWORD)size, &n, nullptr))
+        return (long)n;
+    // A pipe whose writer closed its end is the end of input, not a failure.
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+}
+
+void CatchInterrupt()
+{
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool Interrupted()
+{
+    return InterlockedCompareExchange(&interrupted, 0, 0) != 0;
 }

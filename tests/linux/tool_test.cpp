@@ -1,13 +1,63 @@
 // The norvat tool on Linux, run as a technician would, against the emulated devices.
 #include "tests/linux/fixture.h"
+#include "tests/linux/own_network.h"
+#include "tests/shared/tool_cases.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
 
 namespace {
 
-// Runs the tool with arguments; its standard output and error, and "[exit N]" at the end.
+// Runs the tool with arguments (shell words: redirections work); its standard output and error,
+// and "[exit N]" at the end.
 std::string Tool(const std::string &arguments)
 {
     return Shell(ToolPath() + " " + arguments + " 2>&1; echo \"[exit $?]\"");
 }
+
+// A path in the tests' directory of this test's own: the tests run side by side there.
+std::string OwnPath(const std::string &name)
+{
+    return std::string(std::getenv("TMPDIR")) + "/" + std::to_string(getpid()) + "-" + name;
+}
+
+// A file holding bytes; gives its path.
+std::string FileOf(const std::string &name, const std::string &bytes)
+{
+    std::ofstream(OwnPath(name), std::ios::binary) << bytes;
+    return OwnPath(name);
+}
+
+// What a device end gets within ms, waiting also while no one has its port open yet (then the
+// end reads as hung up).
+std::string AwaitEnd(int fd, size_t count, int ms)
+{
+    std::string got;
+    for (const double deadline = NowMs() + ms; got.size() < count && NowMs() < deadline; usleep(10000))
+        got += ReadEnd(fd, count - got.size(), 50);
+    return got;
+}
+
+// The harness of the cases both platforms share.
+const ToolBed kToolBed{
+    [](const std::string &arguments, const std::string &input) {
+        const std::string in = FileOf("in", input), err = FileOf("err", ""), status = FileOf("status", "");
+        ToolRun run;
+        run.out = Shell(ToolPath() + " " + arguments + " <" + in + " 2>" + err + "; echo $? >" + status);
+        run.err = Shell("cat " + err);
+        run.status = std::stoul(Shell("cat " + status));
+        return run;
+    },
+    Shell,
+    FileOf,
+    [] { return errno; },
+    [](int reason) { return std::string(reason < 0 ? gai_strerror(reason) : std::strerror(reason)); },
+};
 
 class LinuxTool : public LinuxTest {
 protected:
@@ -15,7 +65,7 @@ protected:
     {
         LinuxTest::SetUp();
         for (int slot : {2, 3}) {
-            UsbPrinter p;
+            UsbPrinter &p = printers[slot - 2];
             p.usbPort = "1-" + std::to_string(slot);
             p.node = "lp" + std::to_string(slot);
             p.serial = slot == 2 ? "LBL0042" : "RCP7731";
@@ -23,6 +73,7 @@ protected:
             ASSERT_TRUE(bed.Plug(p)) << bed.Error();
         }
     }
+    UsbPrinter printers[2];
 };
 
 TEST_F(LinuxTool, PortsShowsEverySerialAndParallelPortAndThePrinters)
@@ -62,9 +113,131 @@ TEST_F(LinuxTool, FailuresExitWithOneLineThatSaysWhy)
          "norvat: cannot set 9600 bit/s on LPT1: Inappropriate ioctl for device\n[exit 1]\n"},
         {"query NOSUCHSERIAL X", "norvat: no USB printer with serial NOSUCHSERIAL is connected\n[exit 1]\n"},
         {"send 'Desk#NOSUCH' X", "norvat: no USB printer with serial NOSUCH is connected\n[exit 1]\n"},
+        // --baud: a rate the driver refuses (it keeps 12300 for 12345), a port with no line.
+        {"query --baud 12345 COM2 '~HS'", "norvat: cannot set 12345 bit/s on COM2: Invalid argument\n[exit 1]\n"},
+        {"monitor RCP7731 --baud 9600", "norvat: cannot set 9600 bit/s on RCP7731: Inappropriate ioctl for "
+                                        "device\n[exit 1]\n"},
     };
+    ASSERT_TRUE(bed.PassIoctls("/dev/ttyS1", true));
     for (const auto &c : cases)
         EXPECT_EQ(Tool(c.arguments), c.output) << c.arguments;
+    EXPECT_EQ(DrainEnd(bed.End("/dev/ttyS1"), 50), "") << "talked after a refused rate";
+}
+
+TEST_F(LinuxTool, BaudSetsTheLineBeforeTalking)
+{
+    // A device at 19200 bit/s: it makes sense only of what arrives while the line runs at that.
+    const int end = bed.End("/dev/ttyS2");
+    std::thread device([&] {
+        if (AwaitEnd(end, 5, 5000) == "~HS\r\n" && LineSpeed(end) == 19200)
+            WriteEnd(end, "AT 19200\r\n");
+    });
+    EXPECT_EQ(Tool("query --baud 19200 COM3 '~HS'"), "AT 19200\n[exit 0]\n");
+    device.join();
+}
+
+TEST_F(LinuxTool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
+{
+    const int end = bed.End("/dev/ttyS1");
+    CheckSendFileDeliversEveryByte(kToolBed, "COM2", [&](size_t n) { return ReadEnd(end, n, 1000); });
+}
+
+TEST_F(LinuxTool, SendFileGoesOnAfterAWriteGivenUpAndSaysHowManyBytesALineThatStopsTook)
+{
+    // 3 bytes go out, then the line pauses past the write's bound (1 s for 8 bytes): the rest
+    // goes in a second write, which a line that resumes takes, and one that stopped does not.
+    ASSERT_TRUE(bed.EmulateUart("/dev/ttyS3"));
+    const int end = bed.End("/dev/ttyS3");
+    const std::string eight = FileOf("eight", "ABCDEFGH");
+    for (const bool resumes : {true, false}) {
+        std::string got;
+        std::thread device([&] {
+            got = AwaitEnd(end, 3, 1500);
+            usleep(1300000);
+            got += resumes ? AwaitEnd(end, 5, 1000) : "";
+        });
+        EXPECT_EQ(Tool("send --file COM4 " + eight),
+                  resumes ? "sent 8 bytes to COM4\n[exit 0]\n"
+                          : "norvat: COM4 took 3 of 8 bytes: Connection timed out\n[exit 1]\n");
+        device.join();
+        EXPECT_EQ(got, resumes ? "ABCDEFGH" : "ABC");
+        DrainEnd(end, 50);
+    }
+}
+
+TEST_F(LinuxTool, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
+{
+    Answerer receipt(bed.End("/dev/usb/lp3"), "RCP7731");
+    CheckMonitorScript(kToolBed, "Receipt printer#RCP7731", "RCP7731", [&] { return receipt.Received(); });
+}
+
+// The way a person uses it: typed in a terminal (tmux's, of this test's own), ended with Ctrl-C.
+TEST_F(LinuxTool, MonitorInATerminalShowsTheAnswerAndClosesThePortOnCtrlC)
+{
+    Answerer printer(bed.End("/dev/ttyS2"), "COM3");
+    const std::string tmux = "tmux -S " + OwnPath("tmux") + " -f /dev/null ";
+    const auto shows = [&](const std::string &text) -> ::testing::AssertionResult {
+        std::string screen;
+        for (int i = 0; i < 100; i++, usleep(100000))
+            if ((screen = Shell(tmux + "capture-pane -p")).find(text) != std::string::npos)
+                return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not on the screen: " << text << "\n" << screen;
+    };
+    Shell(tmux + "new-session -d -x 150 -y 20 '" + ToolPath() + " monitor COM3; echo \"[exit $?]\"; sleep 60'");
+    EXPECT_TRUE(shows("--- norvat monitor on COM3"));
+    EXPECT_EQ(lib.openport("3"), 0) << "the monitor does not hold COM3";
+    Shell(tmux + "send-keys '~HS' Enter");
+    EXPECT_TRUE(shows("~HS\nCOM3:~HS\n"));
+    Shell(tmux + "send-keys C-c");
+    EXPECT_TRUE(shows("--- closed COM3 ---\n[exit 0]"));
+    Shell(tmux + "kill-server");
+    EXPECT_EQ(printer.Received(), "~HS\r\n");
+    EXPECT_EQ(lib.openport("3"), 1) << "COM3 was left open";
+}
+
+TEST_F(LinuxTool, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
+{
+    std::vector<std::unique_ptr<Answerer>> answering;
+    CheckListingTextsOpenWhereOpenUSBOpens(lib, kToolBed, [&](const std::string &serial, const std::string &des) {
+        UsbPrinter p;
+        p.usbPort = "1-" + std::to_string(answering.size() + 4);
+        p.node = "lp" + std::to_string(answering.size() + 4);
+        p.serial = serial;
+        p.deviceId = "DES:" + des + ";";
+        ASSERT_TRUE(bed.Plug(p)) << bed.Error();
+        answering.push_back(std::make_unique<Answerer>(bed.End("/dev/usb/" + p.node), serial));
+    });
+}
+
+TEST_F(LinuxTool, QueryEndsAtOnceWhenTheReadFailsForGood)
+{
+    // The printer is pulled out once it has the command. The tool must not inherit the device
+    // end, or the pty would not hang up when the bed closes it.
+    fcntl(bed.End("/dev/usb/lp2"), F_SETFD, FD_CLOEXEC);
+    std::thread pull([&] {
+        if (AwaitEnd(bed.End("/dev/usb/lp2"), 5, 5000) == "~HS\r\n")
+            bed.Unplug(printers[0]);
+    });
+    const double start = NowMs();
+    EXPECT_EQ(Tool("query LBL0042 '~HS'"), "norvat: cannot read from LBL0042: Input/output error\n[exit 1]\n");
+    EXPECT_LT(NowMs() - start, 1500);
+    pull.join();
+}
+
+class LinuxToolNetwork : public LinuxTest {
+protected:
+    void SetUp() override
+    {
+        LinuxTest::SetUp();
+        const std::string problem = EnterOwnNetwork(); // the tool, started from here, is in it too
+        if (!problem.empty())
+            GTEST_SKIP() << problem;
+    }
+};
+
+TEST_F(LinuxToolNetwork, TalksToANetworkPrinterAndSaysWhyOneCannotBeReached)
+{
+    CheckToolReachesANetworkPrinter(lib, kToolBed);
 }
 
 } // namespace

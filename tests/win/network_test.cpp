@@ -11,18 +11,6 @@
 
 namespace {
 
-// Whether the Wine server, which makes every socket, lives in a network namespace other than
-// the machine's own.
-bool ServerInOwnNetwork()
-{
-    const std::string spaces =
-        RunUnix("readlink /proc/1/ns/net /proc/$(cat " + TestbedUnixPath("pids/wineserver") +
-                ")/ns/net");
-    const size_t split = spaces.find('\n');
-    return split != std::string::npos && spaces.compare(0, split, spaces, split + 1,
-                                                        spaces.size() - split - 2) != 0;
-}
-
 class Network : public Usb {
 protected:
     void SetUp() override

@@ -206,6 +206,16 @@ bool UnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool ServerInOwnNetwork()
+{
+    const std::string spaces =
+        RunUnix("readlink /proc/1/ns/net /proc/$(cat " + TestbedUnixPath("pids/wineserver") +
+                ")/ns/net");
+    const size_t split = spaces.find('\n');
+    return split != std::string::npos && spaces.compare(0, split, spaces, split + 1,
+                                                        spaces.size() - split - 2) != 0;
+}
+
 uintptr_t FreshHandleValue()
 {
     HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -83,6 +83,10 @@ std::string SttyOfCom(int comPort);
 // Whether we run under Wine (registry-writing tests refuse to run anywhere else).
 bool UnderWine();
 
+// Whether the Wine server, which makes every socket, lives in a network namespace other than
+// the machine's own (the network printer tests, suites named Network..., need that).
+bool ServerInOwnNetwork();
+
 // The value a fresh handle gets. Wine hands out the lowest free slot of the handle table, so a
 // handle leaked anywhere shows as a higher value once the leaks fill the slots freed meanwhile.
 // (GetProcessHandleCount does not work under Wine.)

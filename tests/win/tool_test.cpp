@@ -1,16 +1,21 @@
 // The norvat tool, run as a technician would, against the simulated devices.
-#include "tests/win/fixture.h"
-#include "tests/win/usb_sim.h"
+#include "tests/shared/tool_cases.h"
+#include "tests/win/usb_fixture.h"
 
 #include <memory>
 #include <vector>
 
 namespace {
 
-struct ToolRun {
-    DWORD status = 99;
-    std::string out, err;
-};
+// Windows' C runtime writes text-mode output with CR LF; compare lines without the CR.
+std::string Lines(std::string text)
+{
+    std::string plain;
+    for (char c : text)
+        if (c != '\r')
+            plain += c;
+    return plain;
+}
 
 std::string ReadAll(HANDLE pipe)
 {
@@ -34,28 +39,34 @@ DWORD WINAPI ReadInto(void *arg)
     return 0;
 }
 
-// Runs norvat.exe (beside this test) with the given command line tail.
-ToolRun Tool(const std::string &arguments)
+// Runs norvat.exe (beside this test) with the given command line tail, input on its standard
+// input (a pipe that ends after it).
+ToolRun Tool(const std::string &arguments, const std::string &input = "")
 {
     ToolRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
+    HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
     CreatePipe(&errRead, &errWrite, &inherit, 0);
+    CreatePipe(&inRead, &inWrite, &inherit, (DWORD)input.size() + 4096);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    DWORD written = 0;
+    WriteFile(inWrite, input.data(), (DWORD)input.size(), &written, nullptr);
+    CloseHandle(inWrite);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = outWrite;
     si.hStdError = errWrite;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdInput = inRead;
     std::string line = "norvat.exe " + arguments;
     PROCESS_INFORMATION pi = {};
     const BOOL started =
         CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
+    CloseHandle(inRead);
     if (started) {
         Reader out{outRead, ""}, err{errRead, ""};
         HANDLE readers[2] = {CreateThread(nullptr, 0, ReadInto, &out, 0, nullptr),
@@ -67,23 +78,14 @@ ToolRun Tool(const std::string &arguments)
         CloseHandle(readers[1]);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
-        run.out = out.text;
-        run.err = err.text;
+        run.out = Lines(out.text);
+        run.err = Lines(err.text);
     }
     CloseHandle(outRead);
     CloseHandle(errRead);
     return run;
 }
 
-// Windows' C runtime writes text-mode output with CR LF; compare lines without the CR.
-std::string Lines(std::string text)
-{
-    std::string plain;
-    for (char c : text)
-        if (c != '\r')
-            plain += c;
-    return plain;
-}
 
 TEST(Tool, HelpAndBadArgumentsShowTheUsage)
 {
@@ -93,7 +95,8 @@ TEST(Tool, HelpAndBadArgumentsShowTheUsage)
 
     for (const char *bad : {"", "frobnicate", "send", "send 1", "send --hex 1 XYZ",
                             "send --hex 1 ABC", "query 1", "baud 1 fast", "baud 1 -5",
-                            "version extra", "list extra"}) {
+                            "version extra", "list extra", "send --hex --file 1 X", "monitor",
+                            "query --baud 0 1 X", "query --baud", "query --frob 1 X", "send tcp://x:0 X"}) {
         const ToolRun run = Tool(bad);
         EXPECT_EQ(run.status, 2u) << bad;
         EXPECT_EQ(Lines(run.err).rfind("norvat: ", 0), 0u) << bad;
@@ -164,6 +167,8 @@ TEST(Tool, FailuresExitWithOneLineThatSaysWhy)
         {"query NOSUCHSERIAL X", "no USB printer with serial NOSUCHSERIAL is connected"},
         {"send \"Desk#NOSUCH\" X", "no USB printer with serial NOSUCH is connected"},
         {"send 6 X", "cannot open 6: no USB printer is connected"},
+        {"query --baud 9600 LPT1 X", "cannot set 9600 bit/s on LPT1: " + SystemMessage(notSerial)},
+        {"monitor LPT1 --baud 9600", "cannot set 9600 bit/s on LPT1: " + SystemMessage(notSerial)},
     };
     for (const auto &c : cases) {
         const ToolRun run = Tool(c.arguments);
@@ -182,33 +187,35 @@ TEST(Tool, BaudSetsTheLineSpeed)
 struct Answerer {
     DeviceEnd *device;
     std::string answer;
+    std::string speed; // answers only while COM9's line runs at this, as a device set to it
 };
 
 DWORD WINAPI AnswerOneLine(void *arg)
 {
     auto *job = static_cast<Answerer *>(arg);
     std::string line = job->device->Read(5, 10000); // "~HS" CR LF
-    if (line == "~HS\r\n")
+    if (line == "~HS\r\n" && SttyOfCom(9).find("speed " + job->speed + " baud") != std::string::npos)
         job->device->Write(job->answer);
     return 0;
 }
 
-TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
+TEST(Tool, QueryPrintsTheAnswerAsTextOrHexAtTheGivenSpeed)
 {
     DeviceEnd device(DeviceEndOf(9));
     ASSERT_TRUE(device.IsOpen());
     device.Drain(50);
+    // (Wine's serial driver takes every rate, so no refused rate can be made here.)
     struct {
         const char *arguments;
-        std::string answer;
-        std::string printed;
+        std::string answer, printed, speed;
     } cases[] = {
-        {"query COM9 ~HS", "READY\r\n", "READY\n"},
-        {"query 9 ~HS", std::string("A\x01", 2), "A\\x01\n"},
-        {"query --hex COM9 ~HS", "OK\r\n", "4F 4B 0D 0A\n"},
+        {"query COM9 ~HS", "READY\r\n", "READY\n", "9600"},
+        {"query 9 ~HS", std::string("A\x01", 2), "A\\x01\n", "9600"},
+        {"query --hex COM9 ~HS", "OK\r\n", "4F 4B 0D 0A\n", "9600"},
+        {"query --baud 19200 COM9 ~HS", "AT 19200\r\n", "AT 19200\n", "19200"},
     };
     for (const auto &c : cases) {
-        Answerer job{&device, c.answer};
+        Answerer job{&device, c.answer, c.speed};
         HANDLE thread = CreateThread(nullptr, 0, AnswerOneLine, &job, 0, nullptr);
         const ToolRun run = Tool(c.arguments);
         WaitForSingleObject(thread, 15000);
@@ -216,6 +223,33 @@ TEST(Tool, QueryPrintsTheAnswerAsTextOrHex)
         EXPECT_EQ(run.status, 0u) << c.arguments << ": " << run.err;
         EXPECT_EQ(Lines(run.out), c.printed) << c.arguments;
     }
+}
+
+// The harness of the cases both platforms share.
+const ToolBed kToolBed{
+    Tool,
+    RunUnix,
+    [](const std::string &name, const std::string &bytes) {
+        const std::string path = ToWindowsPath(TestbedUnixPath(name));
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+        CloseHandle(file);
+        return path;
+    },
+    [] { return (int)GetLastError(); },
+    [](int reason) { return SystemMessage((DWORD)reason); },
+};
+
+TEST(Tool, SendFileDeliversEveryByteValueFromAFileOrStandardInput)
+{
+    // A test that opened COM12 as a serial port left XON/XOFF on this device end, which would
+    // then take 0x11 and 0x13 as flow control (and stop its own output at the 0x13).
+    RunUnix("stty -F " + TestbedUnixPath("dev/com12") + " -ixon");
+    DeviceEnd device(DeviceEndOf(2));
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(50);
+    CheckSendFileDeliversEveryByte(kToolBed, "COM2", [&](size_t n) { return device.Read(n, 1000); });
 }
 
 class ToolUsb : public ::testing::Test {
@@ -285,6 +319,12 @@ TEST_F(ToolUsb, PortsShowsEverySerialAndParallelPortAndThePrinters)
     EXPECT_EQ(out.substr(out.size() - usb.size()), usb) << out;
 }
 
+TEST_F(ToolUsb, MonitorSendsEachLineOfAScriptAndShowsEachAnswer)
+{
+    CheckMonitorScript(kToolBed, "Receipt printer#RCP7731", "RCP7731",
+                       [&] { return printers[1]->Received(); });
+}
+
 TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
 {
     printers.clear();
@@ -292,6 +332,33 @@ TEST_F(ToolUsb, ListWithNoPrinterPrintsNothing)
     const ToolRun list = Tool("list");
     EXPECT_EQ(list.status, 0u);
     EXPECT_EQ(list.out, "");
+}
+
+class ToolListing : public Usb {};
+
+TEST_F(ToolListing, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
+{
+    CheckListingTextsOpenWhereOpenUSBOpens(lib, kToolBed, [&](const std::string &serial,
+                                                              const std::string &description) {
+        Plug(serial, kHp, serial, description);
+    });
+}
+
+// Network printers: a suite named Network..., run with Wine's server in a namespace of its own.
+class NetworkTool : public NorvatTest {
+protected:
+    void SetUp() override
+    {
+        NorvatTest::SetUp();
+        if (!ServerInOwnNetwork())
+            GTEST_SKIP() << "needs Wine's server in a network namespace of its own "
+                            "(scripts/test.sh runs these tests in one)";
+    }
+};
+
+TEST_F(NetworkTool, TalksToANetworkPrinterAndSaysWhyOneCannotBeReached)
+{
+    CheckToolReachesANetworkPrinter(lib, kToolBed);
 }
 
 } // namespace
