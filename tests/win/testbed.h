@@ -83,8 +83,9 @@ std::string SttyOfCom(int comPort);
 // Whether we run under Wine (registry-writing tests refuse to run anywhere else).
 bool UnderWine();
 
-// Whether the Wine server, which makes every socket, lives in a network namespace other than
-// the machine's own (the network printer tests, suites named Network..., need that).
+// Whether the Wine server, which makes every socket, lives in a network namespace with nothing
+// but loopback in it (the network printer tests, suites named Network..., need that). False when
+// that cannot be read.
 bool ServerInOwnNetwork();
 
 // The value a fresh handle gets. Wine hands out the lowest free slot of the handle table, so a
