@@ -5,6 +5,7 @@
 // Prints a table, and writes the same figures as JSON when asked.
 #include "bench/figures.h"
 #include "include/norvat.h"
+#include "tests/linux/own_network.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -260,21 +261,6 @@ int RawConnect(int port)
     return fd;
 }
 
-// The bench's own network namespace, where it can have one (root): loopback only, up.
-bool OwnNetwork()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    struct ifreq lo = {};
-    std::strcpy(lo.ifr_name, "lo");
-    const bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &lo) == 0 &&
-                    (lo.ifr_flags |= IFF_UP, ioctl(s, SIOCSIFFLAGS, &lo) == 0);
-    if (s >= 0)
-        close(s);
-    return up;
-}
-
 struct Result {
     double library = 0, raw = 0, ratio = 0, target = 0;
     bool met = false;
@@ -422,7 +408,8 @@ int main(int argc, char **argv)
     // sendbuf of 1 MiB and of 40 bytes, and a 64-character command, each against the raw send
     // loop that also waits until the printer acknowledged every byte. Pairs interleave, the
     // order swapped every pair.
-    const bool ownNetwork = OwnNetwork();
+    // Its own network namespace where it can have one (root).
+    const bool ownNetwork = EnterOwnNetwork().empty();
     NetPrinter printer;
     const std::string address = "tcp://127.0.0.1:" + std::to_string(printer.Port());
     const int rawNet = printer.Port() > 0 ? RawConnect(printer.Port()) : -1;

@@ -3,8 +3,9 @@
  * Norvat.dll on Windows (32-bit x86 and 64-bit x86-64), libNorvat.so on Linux.
  *
  * One device is open at a time: a serial port (COM), a parallel port (LPT1/LPT2), a USB
- * printer or a network printer on raw TCP ("tcp://HOST[:PORT]"). All functions are cdecl on 32-bit x86 and exported by their plain names, so a host
- * may link the import library or bind them by name (GetProcAddress, dlsym, DllImport, ctypes).
+ * printer or a network printer on raw TCP ("tcp://HOST[:PORT]"). All functions are cdecl on
+ * 32-bit x86 and exported by their plain names, so a host may link the import library or bind
+ * them by name (GetProcAddress, dlsym, DllImport, ctypes).
  * Texts are 8-bit (ANSI) and NUL-terminated. Buffers belong to the host and must be at least
  * as large as stated.
  *
@@ -46,20 +47,21 @@
  * byte counts only once the printer's TCP acknowledged it: on Linux always; on Windows 10
  * (1703 and later), which reports it (SIO_TCP_INFO); where the platform reports nothing (older
  * Windows, Wine) the count is the bytes the system's TCP stack took. A network write given up
- * with bytes unacknowledged aborts the connection, so those never arrive later; every call
- * but closeport then fails until the host reopens. The connection also ends by itself when
- * the printer acknowledges nothing for 20 s.
+ * with bytes unacknowledged aborts the connection, so those never arrive later; writes and
+ * reads then fail until the host opens the printer again. The connection also ends by itself
+ * when the printer acknowledges nothing for 20 s.
  *
  * Processes: each host process has its own port and lock; two processes may print at once, each
  * to its own device. On Linux a child made by fork() starts with a free lock, even when another
  * thread of the parent was inside a call, and holds its own copy of the parent's open port:
  * closeport in the child closes that copy only.
  *
- * USB printers: listed and opened are the connected printers whose device link holds "_195" or
- * "_067" (a printer's link looks like \\?\USB#VID_03F0&PID_1950#SERIAL#{...}, on Linux made
- * the same way from the printer's USB ids and serial). FindNextUSB also lists links that hold
- * "VID_03F0" but neither of the two: such a printer is listed by FindNextUSB only, and OpenUSB
- * never opens it. The listing is a cursor over the platform's records, not a snapshot: a
+ * USB printers: OpenUSB and openport("6") open only the connected printers whose device link
+ * holds "_195" or "_067" (a printer's link looks like \\?\USB#VID_03F0&PID_1950#SERIAL#{...},
+ * on Linux made the same way from the printer's USB ids and serial). FindFirstUSB lists the same
+ * printers; FindNextUSB those whose link holds "_195" or "VID_03F0". So a printer with "_067"
+ * but neither of the other two is listed only when it is the first, and one with "VID_03F0" but
+ * neither "_195" nor "_067" is listed by FindNextUSB and never opened. The listing is a cursor over the platform's records, not a snapshot: a
  * printer plugged in or pulled out between calls may shift the entries, so one may be skipped
  * or listed twice, and FindNextUSB goes on with the number of entries the last FindFirstUSB
  * (or USB open) counted.

@@ -1,5 +1,5 @@
-// A network namespace of a test's own: loopback only, so no packet leaves the machine and the
-// packet filter rules touch nothing else.
+// A network namespace of a test's (or the bench's) own: loopback only, so no packet leaves the
+// machine and the packet filter rules touch nothing else.
 #pragma once
 
 #include <net/if.h>
