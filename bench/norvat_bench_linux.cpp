@@ -408,7 +408,6 @@ int main(int argc, char **argv)
     // sendbuf of 1 MiB and of 40 bytes, and a 64-character command, each against the raw send
     // loop that also waits until the printer acknowledged every byte. Pairs interleave, the
     // order swapped every pair.
-    // Its own network namespace where it can have one (root).
     const bool ownNetwork = EnterOwnNetwork().empty();
     NetPrinter printer;
     const std::string address = "tcp://127.0.0.1:" + std::to_string(printer.Port());

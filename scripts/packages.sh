@@ -82,7 +82,7 @@ CS
     cp "$release/x86/Norvat.dll" "$stage/runtimes/win-x86/native/"
     cp "$release/x64/Norvat.dll" "$stage/runtimes/win-x64/native/"
     cp -L "$release/linux/lib/libNorvat.so.$major" "$stage/runtimes/linux-x64/native/libNorvat.so"
-    sed "s|@NORVAT_VERSION@|$version.0|g" bindings/dotnet/Norvat.nuspec.in >"$stage/Norvat.nuspec"
+    sed "s|@NORVAT_VERSION@|$version.0|g" bindings/dotnet/Norvat.package.xml.in >"$stage/Norvat.nuspec"
     (cd "$stage" && HOME=$stage nuget pack Norvat.nuspec -OutputDirectory "$out/nuget" -NoPackageAnalysis \
         -NonInteractive) >"$work/nuget.log" 2>&1 || { cat "$work/nuget.log"; return 1; }
 }

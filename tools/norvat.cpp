@@ -335,17 +335,27 @@ int Collect(unsigned long long boundMs, bool answered,
     return NORVAT_E_TIMEOUT;
 }
 
+// Why a talking command's arguments will not do: an option's problem, another number of
+// arguments than count (need says what the command takes), or a PORT (the first) the library
+// would refuse. Empty when they will.
+std::string ArgumentProblem(const Arguments &a, size_t count, const std::string &need)
+{
+    if (!a.problem.empty())
+        return a.problem;
+    if (a.rest.size() != count)
+        return need;
+    return PortProblem(a.rest[0]);
+}
+
 int Send(int argc, char **argv)
 {
     const Arguments a = ParseArguments(argc, argv, "--hex --file --baud ");
-    if (!a.problem.empty())
-        return Usage(a.problem);
-    if (a.rest.size() != 2 || (a.hex && a.file))
-        return Usage("send needs PORT and TEXT, or --hex PORT HEX, or --file PORT FILE");
-    const std::string &port = a.rest[0], &payload = a.rest[1];
-    const std::string problem = PortProblem(port);
+    const std::string problem = ArgumentProblem(
+        a, a.hex && a.file ? (size_t)-1 : 2,
+        "send needs PORT and TEXT, or --hex PORT HEX, or --file PORT FILE");
     if (!problem.empty())
         return Usage(problem);
+    const std::string &port = a.rest[0], &payload = a.rest[1];
     std::string bytes, unreadable;
     if (a.hex && !ParseHex(payload, bytes))
         return Usage("HEX must be pairs of hex digits");
@@ -377,14 +387,10 @@ int Send(int argc, char **argv)
 int Query(int argc, char **argv)
 {
     const Arguments a = ParseArguments(argc, argv, "--hex --baud ");
-    if (!a.problem.empty())
-        return Usage(a.problem);
-    if (a.rest.size() != 2)
-        return Usage("query needs PORT and TEXT");
-    const std::string &port = a.rest[0];
-    const std::string problem = PortProblem(port);
+    const std::string problem = ArgumentProblem(a, 2, "query needs PORT and TEXT");
     if (!problem.empty())
         return Usage(problem);
+    const std::string &port = a.rest[0];
     if (!Open(port, a.baud))
         return 1;
     if (sendcommand(a.rest[1].c_str()) != 1) {
@@ -456,14 +462,10 @@ bool SendLine(const std::string &port, const std::string &line, bool hex)
 int Monitor(int argc, char **argv)
 {
     const Arguments a = ParseArguments(argc, argv, "--hex --baud ");
-    if (!a.problem.empty())
-        return Usage(a.problem);
-    if (a.rest.size() != 1)
-        return Usage("monitor needs PORT");
-    const std::string &port = a.rest[0];
-    const std::string problem = PortProblem(port);
+    const std::string problem = ArgumentProblem(a, 1, "monitor needs PORT");
     if (!problem.empty())
         return Usage(problem);
+    const std::string &port = a.rest[0];
     if (!Open(port, a.baud))
         return 1;
     CatchInterrupt();

@@ -18,11 +18,7 @@ mkdir -p "$logs"
 work=$(mktemp -d "/tmp/norvat-$kind.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-passed=0 failed=0 skipped=0
-pass() { echo "passed:  $*"; passed=$((passed + 1)); }
-fail() { echo "FAILED:  $*"; failed=$((failed + 1)); }
-skip() { echo "SKIPPED: $*"; skipped=$((skipped + 1)); }
-show() { tail -n "${2:-15}" "$1" | sed 's/^/         | /'; }
+. "$NORVAT_ROOT/scripts/checks.sh"
 
 # check NAME COMMAND...: one check that is a command; its output goes to a log of its own.
 check() {
@@ -30,22 +26,6 @@ check() {
     log=$logs/$(printf '%02d' $((passed + failed + skipped))).log
     shift
     if "$@" >"$log" 2>&1; then pass "$name"; else fail "$name (exit $?)"; show "$log"; return 1; fi
-}
-
-# cases PREFIX LOG RC: one line per "ok NAME" / "FAIL NAME: why" a test program printed, and a
-# failure if it ended badly or reported nothing.
-cases() {
-    local line count=0
-    while IFS= read -r line; do
-        case $line in
-            "ok "*) pass "$1: ${line#ok }"; count=$((count + 1)) ;;
-            "FAIL "*) fail "$1: ${line#FAIL }"; count=$((count + 1)) ;;
-        esac
-    done <"$2"
-    [ "$3" -eq 0 ] && [ "$count" -gt 0 ] && return 0
-    [ "$3" -eq 0 ] && fail "$1: no cases ran"
-    [ "$3" -ne 0 ] && fail "$1: exit $3"
-    show "$2" 30
 }
 
 # emulated COMMAND...: COMMAND beside the emulated USB printer (answering as
