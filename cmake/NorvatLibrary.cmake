@@ -11,6 +11,7 @@ set(NORVAT_SOURCES
   port/line_win32.cpp
   port/network_win32.cpp
   port/winsock_win32.cpp
+  port/system_ports_win32.cpp
   io/overlapped_win32.cpp
   io/write_win32.cpp
   io/read_win32.cpp

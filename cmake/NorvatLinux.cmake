@@ -1,6 +1,7 @@
-# libNorvat.so (SONAME libNorvat.so.1): the ten exports and nothing else, needing only libc and
-# libudev. The C++ is kept to what needs no C++ runtime, so the linker drops libstdc++ and
-# libgcc_s (--as-needed), and a test reads the result back.
+# libNorvat.so (SONAME libNorvat.so.1): the ten exports and the handle functions of norvat.h,
+# needing libc alone (libudev.so.1 is loaded at run time, where it is installed). The C++ is kept
+# to what needs no C++ runtime, so the linker drops libstdc++ and libgcc_s (--as-needed), and a
+# test reads the result back.
 include(${CMAKE_CURRENT_LIST_DIR}/NorvatSources.cmake)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(NORVAT_UDEV REQUIRED IMPORTED_TARGET libudev)
@@ -16,8 +17,9 @@ add_library(Norvat SHARED
   io/read_linux.cpp
   io/socket_linux.cpp
   port/network_linux.cpp
+  port/system_ports_linux.cpp
   usb/udev_linux.cpp
-  usb/device_id.cpp
+  usb/libudev_linux.cpp
 )
 set_target_properties(Norvat PROPERTIES
   OUTPUT_NAME Norvat
@@ -34,4 +36,5 @@ target_link_options(Norvat PRIVATE
   -Wl,--version-script=${CMAKE_SOURCE_DIR}/interface/norvat.map
   -Wl,--as-needed -Wl,-z,defs -Wl,-z,now -Wl,-z,relro)
 set_property(TARGET Norvat APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/interface/norvat.map)
-target_link_libraries(Norvat PRIVATE PkgConfig::NORVAT_UDEV)
+# libudev's header only: the library loads libudev.so.1 at run time (usb/libudev_linux.cpp).
+target_include_directories(Norvat PRIVATE ${NORVAT_UDEV_INCLUDE_DIRS})

@@ -1,13 +1,15 @@
-# The library's sources that both platforms build: the exports, the session state and all logic
+# The library's sources that both platforms build: the exports, the handles, the list of ports and all logic
 # that is no device call. Each platform adds its <name>_<platform>.cpp files beside these.
 set(NORVAT_SHARED_SOURCES
-  interface/session.cpp
   interface/exports.cpp
-  port/port.cpp
+  interface/handles.cpp
+  interface/listing.cpp
+  interface/ports.cpp
   port/name.cpp
   port/network.cpp
   io/write.cpp
   io/read.cpp
   usb/link.cpp
-  usb/listing.cpp
+  usb/device_id.cpp
+  usb/printers.cpp
 )

@@ -1,13 +1,12 @@
-/* The session lock on Windows: a ticket lock on two counters. Interlocked operations and Sleep
- * exist on every Windows version and need no set-up; a critical section must be initialised
- * (which can fail), and an SRW lock would tie the DLL to Vista and later. Tickets make the lock
- * fair, so a thread that polls RcvBuf in a loop cannot keep a writer out. */
-#include "interface/session.h"
+/* Locks on Windows: a ticket lock on two counters per port, and one around the list of ports.
+ * Interlocked operations and Sleep exist on every Windows version and need no set-up; a critical
+ * section must be initialised (which can fail), and an SRW lock would tie the DLL to Vista and
+ * later. Tickets make the lock fair, so a thread that polls in a loop cannot keep a writer out. */
+#include "interface/ports.h"
 
 namespace {
 
-volatile LONG nextTicket = 0;
-volatile LONG nowServing = 0;
+PortLock registry = {0, 0};
 
 /* Waiting threads first give up their time slice, then sleep: a holder may be inside a 20 s
  * write, and spinning for that long would burn a core. */
@@ -15,13 +14,23 @@ const unsigned kYieldsBeforeSleeping = 50;
 
 } // namespace
 
-void LockSession(void)
+void InitPortLock(PortLock *lock)
 {
-    const LONG ticket = InterlockedIncrement(&nextTicket) - 1;
+    lock->nextTicket = 0;
+    lock->nowServing = 0;
+}
+
+void DestroyPortLock(PortLock *)
+{
+}
+
+void LockPort(PortLock *lock)
+{
+    const LONG ticket = InterlockedIncrement(&lock->nextTicket) - 1;
     /* The compare-exchange only reads (it writes back the value it found): a full barrier, so
-     * nothing of the session is read before the turn is ours. */
-    for (unsigned waits = 0; InterlockedCompareExchange(&nowServing, ticket, ticket) != ticket;
-         waits++) {
+     * nothing of the port is read before the turn is ours. */
+    for (unsigned waits = 0;
+         InterlockedCompareExchange(&lock->nowServing, ticket, ticket) != ticket; waits++) {
         if (waits < kYieldsBeforeSleeping)
             SwitchToThread();
         else
@@ -29,8 +38,45 @@ void LockSession(void)
     }
 }
 
-void UnlockSession(void)
+void UnlockPort(PortLock *lock)
 {
-    /* Sets no last error: the reason of the export that unlocks stays as it left it. */
-    InterlockedIncrement(&nowServing);
+    /* Sets no last error: the reason of the call that unlocks stays as it left it. */
+    InterlockedIncrement(&lock->nowServing);
+}
+
+void LockRegistry(void)
+{
+    const DWORD reason = GetLastError();
+    LockPort(&registry);
+    SetLastError(reason);
+}
+
+void UnlockRegistry(void)
+{
+    UnlockPort(&registry);
+}
+
+void *AllocateZeroed(size_t size)
+{
+    /* The process heap: the DLL has no C runtime of its own. */
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+}
+
+void FreeMemory(void *memory)
+{
+    if (memory != NULL)
+        HeapFree(GetProcessHeap(), 0, memory);
+}
+
+void PauseBriefly(void)
+{
+    Sleep(1);
+}
+
+CallScope::CallScope() : previous_(0)
+{
+}
+
+CallScope::~CallScope()
+{
 }

@@ -1,6 +1,6 @@
-/* The module-wide state that every export shares: the one open port and the few items the USB
- * listing keeps between calls. Every export that touches it holds the session lock for its whole
- * call, so hosts may call from several threads; the calls then run one after another. */
+/* The record of one open port, which every platform file takes as an argument: the ten exports
+ * keep one of them for their one port (interface/exports.cpp), and every handle of norvat_open
+ * has its own (interface/handles.cpp). */
 #ifndef NORVAT_SESSION_H
 #define NORVAT_SESSION_H
 
@@ -10,11 +10,11 @@
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-/* A device opened for overlapped I/O. */
+/* A device opened for overlapped I/O, or a network printer's socket. */
 typedef HANDLE PortHandle;
 #define NORVAT_NO_PORT NULL
 #else
-/* A device file descriptor, opened non-blocking. */
+/* A device file descriptor, opened non-blocking, or a network printer's socket. */
 typedef int PortHandle;
 #define NORVAT_NO_PORT (-1)
 #endif
@@ -26,46 +26,47 @@ enum PortKind {
     kPortNetwork,    /* a network printer: a connected TCP socket */
 };
 
+/* What a device is, so that it is never open twice in this process (interface/ports.cpp). */
+enum { kDeviceKeyField = 272 };
+struct DeviceKey {
+    bool held;
+#ifdef _WIN32
+    char path[kDeviceKeyField]; /* the path opened, without "\\.\" or "\\?\", compared
+                                   without regard to case */
+#else
+    unsigned long long device, inode; /* a character device's number, or a file's identity */
+#endif
+};
+
 struct PortSession {
     PortHandle portHandle;   /* the open device; NORVAT_NO_PORT when none */
-    uint32_t writeTimeoutMs; /* wait for a pending write, and again before its last look */
-    uint32_t interfaceCount; /* USB printer interface entries as last counted */
     PortKind portKind;       /* what portHandle is; kPortDevice when none is open */
+    uint32_t writeTimeoutMs; /* a write's wait, and again before its last look */
+    DeviceKey key;           /* what portHandle is open on; not held for a network printer */
+    /* Set by norvat_cancel (or norvat_close) for the call in flight; every wait of the I/O
+     * code looks at it once per slice. Never set on the ten exports' port. */
+    volatile int cancelRequested;
+#ifdef _WIN32
+    /* The ten exports create the named "write_event" with every write (writeEvent NULL); a
+     * handle's port has one unnamed event of its own for its writes and one for its reads,
+     * made when the handle is and closed with it. */
+    HANDLE writeEvent;
+    HANDLE readEvent;
+#endif
 };
 
-extern PortSession portSession;
-
-/* Port number last chosen by openport (0-9), or 6 after OpenUSB took the USB branch. */
-extern unsigned short selectedPortNumber;
-
-/* Serial parsed from the device link examined last: up to 19 characters and a NUL. */
-enum { kParsedSerialField = 20 };
-extern char parsedSerial[kParsedSerialField];
-
-/* Entry index at which FindNextUSB resumes. */
-extern uint32_t enumCursor;
-
-static inline bool PortIsOpen(void)
+static inline bool PortIsOpen(const PortSession *port)
 {
-    return portSession.portHandle != NORVAT_NO_PORT;
+    return port->portHandle != NORVAT_NO_PORT;
 }
 
-/* Closes the open port, if any, and forgets it. Returns whether a port was closed. Used by
- * closeport, before every open, and at unload. Platform file. */
-bool ClosePortHandle(void);
+static inline bool CancelRequested(const PortSession *port)
+{
+    return __atomic_load_n(&port->cancelRequested, __ATOMIC_ACQUIRE) != 0;
+}
 
-/* The process-wide lock around the session. It needs no set-up, so it cannot fail, and it is
- * fair: threads get it in the order they asked, so a polling thread cannot starve a writer.
- * Not re-entrant: exports take it, internal routines never do. Platform file. */
-void LockSession(void);
-void UnlockSession(void);
-
-class SessionLock {
-public:
-    SessionLock() { LockSession(); }
-    ~SessionLock() { UnlockSession(); }
-    SessionLock(const SessionLock &) = delete;
-    SessionLock &operator=(const SessionLock &) = delete;
-};
+/* Closes the port's device, if any, and forgets it; keeps the caller's errno / last error.
+ * Returns whether a device was closed. Platform file (port/open_<platform>.cpp). */
+bool ClosePortHandle(PortSession *port);
 
 #endif

@@ -1,36 +1,49 @@
-/* Writing to and reading from the open port. write.cpp and read.cpp hold the exports and what
- * both platforms share; write_<platform>.cpp and read_<platform>.cpp the device calls, which work
- * alike on serial ports, parallel ports and USB printers. */
+/* Writing to and reading from a port. write.cpp and read.cpp hold what both platforms share;
+ * write_<platform>.cpp and read_<platform>.cpp the device calls, which work alike on serial
+ * ports, parallel ports and USB printers, and socket_<platform>.cpp a network printer's. Every
+ * wait looks at the port's cancelRequested at least once per kLongestSliceMs, and a call that
+ * sees it set gives up as at the end of its bound, with the reason "cancelled" when nothing
+ * moved. */
 #ifndef NORVAT_IO_H
 #define NORVAT_IO_H
 
 #include <stdint.h>
 
-/* One bounded write of count bytes on the open port. Returns the bytes written, 1 for a count of
- * 0, and 0 with the reason set when no port is open or no byte went out. Blocks up to about
- * 20 s. */
-uint32_t WritePort(const char *data, uint32_t count);
+#include "interface/session.h"
 
-/* One bounded read of at most count bytes, count > 0, polled for about 450 ms. Returns 1 when
- * bytes were read, their number in received and a NUL after them in buffer; 0 otherwise, with
- * the reason set. */
-int ReadPort(char *buffer, uint32_t count, uint32_t *received);
+/* How long a write of count bytes on port may take, in milliseconds: timeoutMs when it is 0 or
+ * more, else the port's write bound (twice writeTimeoutMs); a serial line never longer than its
+ * line bound, 200 ms plus 100 ms per byte. */
+int64_t WriteBoundMs(const PortSession *port, uint32_t count, int timeoutMs);
 
-/* The device calls behind them, on an open port; platform files. WriteDevice: count > 0, returns
- * the bytes that went out, with the reason set when none did. ReadDevice: as ReadPort. */
-uint32_t WriteDevice(const char *data, uint32_t count);
-int ReadDevice(char *buffer, uint32_t count, uint32_t *received);
+/* One bounded write of count bytes (count > 0) on the port's open device or socket. Returns the
+ * bytes that went out; when none did, 0 with the reason set. Given up after boundMs, the write is
+ * cancelled: what had not gone out never goes out later. */
+uint32_t WritePort(PortSession *port, const char *data, uint32_t count, int64_t boundMs);
+
+/* One bounded read of at most count bytes (count > 0) on the port's open device or socket,
+ * waiting at most windowMs (0: what is there now). Returns 1 when bytes were read, their number
+ * in received; 0 otherwise, with the reason set (timed out when nothing came). No NUL is added. */
+int ReadPort(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+             uint32_t *received);
+
+/* The device calls behind them; platform files. */
+uint32_t WriteDevice(PortSession *port, const char *data, uint32_t count, int64_t boundMs);
+int ReadDevice(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received);
 
 /* A network printer's writes and reads; platform files (socket_<platform>.cpp). A write is handed
  * to the socket as a whole, pieces and all, and waited for once: it returns as soon as the printer
- * acknowledged every byte, or after the write bound with the bytes it acknowledged so far (as far
- * as the platform tells), the reason then set. ReadSocket: as ReadPort. */
+ * acknowledged every byte, or after boundMs with the bytes it acknowledged so far (as far as the
+ * platform tells), the reason then set. */
 /* At most two pieces: a command and its CR LF. */
 struct WritePiece {
     const char *data;
     uint32_t count;
 };
-uint32_t WriteSocket(const WritePiece *pieces, int pieceCount);
-int ReadSocket(char *buffer, uint32_t count, uint32_t *received);
+uint32_t WriteSocket(PortSession *port, const WritePiece *pieces, int pieceCount,
+                     int64_t boundMs);
+int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received);
 
 #endif

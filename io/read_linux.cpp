@@ -7,14 +7,11 @@
 #include <unistd.h>
 
 #include "interface/reason.h"
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "io/clock_linux.h"
-#include "port/port.h"
 
 namespace {
 
-/* 30 looks 15 ms apart on Windows: a read never holds the host for more than about 450 ms. */
-const int64_t kReadWindowMs = 450;
 /* A serial read ends this long after its last byte, as the Windows driver's interval timeout
  * ends it there. */
 const int64_t kSerialGapMs = kSerialReadIntervalMs;
@@ -27,10 +24,11 @@ bool HungUp(int fd)
 
 } // namespace
 
-int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
+int ReadDevice(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received)
 {
-    const int fd = portSession.portHandle;
-    const bool serial = portSession.portKind == kPortSerialLine;
+    const int fd = port->portHandle;
+    const bool serial = port->portKind == kPortSerialLine;
     const int64_t start = MonotonicMs();
     int64_t lastByte = start;
     uint32_t got = 0;
@@ -59,13 +57,14 @@ int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
             failure = EIO;
             break;
         }
-        int64_t wait = start + kReadWindowMs - MonotonicMs();
+        int64_t wait = start + windowMs - MonotonicMs();
         if (got > 0 && lastByte + kSerialGapMs - MonotonicMs() < wait)
             wait = lastByte + kSerialGapMs - MonotonicMs();
-        if (wait <= 0)
+        if (wait <= 0 || CancelRequested(port))
             break;
         struct pollfd ready = {fd, POLLIN, 0};
-        if (poll(&ready, 1, (int)wait) < 0 && errno != EINTR) {
+        if (poll(&ready, 1, (int)(wait < kLongestSliceMs ? wait : kLongestSliceMs)) < 0 &&
+            errno != EINTR) {
             failure = errno;
             break;
         }
@@ -73,12 +72,11 @@ int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
 
     if (got > 0) {
         *received = got;
-        buffer[got] = '\0';
         return 1;
     }
     if (failure != 0) {
         errno = failure;
         return 0;
     }
-    return Refuse(kReasonTimedOut);
+    return Refuse(CancelRequested(port) ? kReasonCancelled : kReasonTimedOut);
 }

@@ -2,19 +2,14 @@
 #include "io/io.h"
 
 #include "interface/reason.h"
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "io/overlapped_win32.h"
 
 namespace {
 
-/* 30 looks, 15 ms apart: a read never holds the host for more than about 450 ms. */
-const int kPollCount = 30;
-const DWORD kPollIntervalMs = 15;
-
-int Deliver(char *buffer, DWORD count, uint32_t *received)
+int Deliver(DWORD count, uint32_t *received)
 {
     *received = count;
-    buffer[count] = '\0';
     if (count == 0)
         return Refuse(kReasonTimedOut);
     return 1;
@@ -31,31 +26,46 @@ bool MeansNothingArrived(DWORD error)
 
 } // namespace
 
-int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
+int ReadDevice(PortSession *session, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received)
 {
-    HANDLE port = portSession.portHandle;
+    HANDLE port = session->portHandle;
 
-    /* No event: completion is observed on the port handle itself. */
+    /* The ten exports' reads have no event: completion is observed on the port handle itself,
+     * with a sleep between looks. A handle's port waits on its own read event, so a look comes
+     * as soon as the request ends. */
     OVERLAPPED overlapped;
     ZeroMemory(&overlapped, sizeof overlapped);
+    overlapped.hEvent = session->readEvent;
     DWORD got = 0;
 
     if (ReadFile(port, buffer, count, &got, &overlapped))
-        return Deliver(buffer, got, received);
+        return Deliver(got, received);
     if (GetLastError() != ERROR_IO_PENDING)
         return 0; /* refused outright: the platform's code stays */
 
     DWORD ended = ERROR_SUCCESS; /* how the request ended, if it ended without bytes */
-    for (int poll = 0; poll < kPollCount; poll++) {
-        Sleep(kPollIntervalMs);
+    const uint32_t polls = (windowMs + kReadPollMs - 1) / kReadPollMs;
+    for (uint32_t poll = 0; poll < polls && !CancelRequested(session); poll++) {
+        const DWORD left = windowMs - poll * kReadPollMs;
+        const DWORD wait = left < (DWORD)kReadPollMs ? left : (DWORD)kReadPollMs;
+        if (session->readEvent != NULL)
+            WaitForSingleObject(session->readEvent, wait);
+        else
+            Sleep(wait);
         if (GetOverlappedResult(port, &overlapped, &got, FALSE))
-            return Deliver(buffer, got, received);
+            return Deliver(got, received);
         /* Ended with an error after moving bytes (e.g. a serial timeout): keep them. A
          * read that is still pending leaves the count alone, at 0. */
         if (got != 0)
-            return Deliver(buffer, got, received);
-        if (GetLastError() != ERROR_IO_INCOMPLETE)
+            return Deliver(got, received);
+        if (GetLastError() != ERROR_IO_INCOMPLETE) {
             ended = GetLastError();
+            /* A device that failed (one that is gone) says so at once; only a read that ended
+             * quietly waits out the window. */
+            if (!MeansNothingArrived(ended))
+                break;
+        }
     }
 
     /* Parallel ports and printers have no read timeouts, and on a quiet serial line the
@@ -63,9 +73,12 @@ int ReadDevice(char *buffer, uint32_t count, uint32_t *received)
      * host's buffer after we return, and deliver any bytes that arrived meanwhile. */
     got = CancelAndCollect(port, &overlapped);
     if (got != 0)
-        return Deliver(buffer, got, received);
-    if (MeansNothingArrived(ended))
-        return Refuse(kReasonTimedOut);
-    SetLastError(ended);
-    return 0;
+        return Deliver(got, received);
+    if (!MeansNothingArrived(ended)) {
+        SetLastError(ended);
+        return 0;
+    }
+    if (CancelRequested(session))
+        return Refuse(kReasonCancelled);
+    return Refuse(kReasonTimedOut);
 }

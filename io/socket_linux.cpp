@@ -13,16 +13,13 @@
 #include <time.h>
 
 #include "interface/reason.h"
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "io/clock_linux.h"
 
 namespace {
 
 /* The most pieces one write takes: a command and its CR LF. */
 const int kMostPieces = 2;
-
-/* 30 looks 15 ms apart on Windows: a read never holds the host for more than about 450 ms. */
-const int64_t kReadWindowMs = 450;
 
 /* The error that ended the connection, or why it is not usable. */
 int ConnectionError(int fd)
@@ -43,12 +40,14 @@ int64_t MonotonicUs(void)
 }
 
 /* Waits until the printer acknowledged everything handed to the socket, the connection broke
- * (*failure set) or the deadline passed. Returns the bytes still not acknowledged. No event says
- * "acknowledged", so it looks: for the first 200 us giving up the processor between looks (a
- * printer nearby acknowledges within that, and a large write must not lose to a timer), then in
- * slices growing from 50 us to 16 ms. A connection that breaks ends a slice at once. */
-uint32_t AwaitAcknowledged(int fd, int64_t deadline, int *failure)
+ * (*failure set), the deadline passed or a cancel came. Returns the bytes still not
+ * acknowledged. No event says "acknowledged", so it looks: for the first 200 us giving up the
+ * processor between looks (a printer nearby acknowledges within that, and a large write must not
+ * lose to a timer), then in slices growing from 50 us to 16 ms. A connection that breaks ends a
+ * slice at once. */
+uint32_t AwaitAcknowledged(const PortSession *port, int64_t deadline, int *failure)
 {
+    const int fd = port->portHandle;
     const int64_t spinUntil = MonotonicUs() + 200;
     long sliceUs = 50;
     for (;;) {
@@ -56,7 +55,7 @@ uint32_t AwaitAcknowledged(int fd, int64_t deadline, int *failure)
         if (ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged <= 0)
             return 0;
         const int64_t left = deadline - MonotonicMs();
-        if (left <= 0)
+        if (left <= 0 || CancelRequested(port))
             return (uint32_t)unacknowledged;
         const bool spinning = MonotonicUs() < spinUntil;
         const long waitUs = spinning ? 0 : sliceUs < left * 1000 ? sliceUs : (long)(left * 1000);
@@ -69,8 +68,8 @@ uint32_t AwaitAcknowledged(int fd, int64_t deadline, int *failure)
         }
         if (spinning)
             sched_yield();
-        else if (sliceUs < 16000)
-            sliceUs = sliceUs * 2 < 16000 ? sliceUs * 2 : 16000;
+        else if (sliceUs < kLongestSliceMs * 1000)
+            sliceUs = sliceUs * 2 < kLongestSliceMs * 1000 ? sliceUs * 2 : kLongestSliceMs * 1000;
     }
 }
 
@@ -93,17 +92,17 @@ int Remaining(const WritePiece *pieces, int pieceCount, uint64_t skip, struct io
 
 } // namespace
 
-uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
+uint32_t WriteSocket(PortSession *port, const WritePiece *pieces, int pieceCount, int64_t boundMs)
 {
-    const int fd = portSession.portHandle;
-    const int64_t deadline = MonotonicMs() + 2 * (int64_t)portSession.writeTimeoutMs;
+    const int fd = port->portHandle;
+    const int64_t deadline = MonotonicMs() + boundMs;
     uint64_t total = 0;
     for (int i = 0; i < pieceCount; i++)
         total += pieces[i].count;
 
     uint64_t handed = 0;
     int failure = 0;
-    while (handed < total) {
+    while (handed < total && !CancelRequested(port)) {
         struct iovec iov[kMostPieces];
         struct msghdr message = {};
         message.msg_iov = iov;
@@ -125,13 +124,14 @@ uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
         if (left <= 0)
             break;
         struct pollfd room = {fd, POLLOUT, 0};
-        if (poll(&room, 1, (int)left) < 0 && errno != EINTR) {
+        if (poll(&room, 1, (int)(left < kLongestSliceMs ? left : kLongestSliceMs)) < 0 &&
+            errno != EINTR) {
             failure = errno;
             break;
         }
     }
 
-    const uint32_t unacknowledged = handed > 0 ? AwaitAcknowledged(fd, deadline, &failure) : 0;
+    const uint32_t unacknowledged = handed > 0 ? AwaitAcknowledged(port, deadline, &failure) : 0;
     const uint64_t acknowledged = handed - (unacknowledged < handed ? unacknowledged : handed);
     if (acknowledged < total) {
         if (unacknowledged > 0 && failure == 0) {
@@ -145,21 +145,21 @@ uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
         if (failure != 0)
             errno = failure;
         else
-            SetReason(kReasonTimedOut);
+            SetReason(CancelRequested(port) ? kReasonCancelled : kReasonTimedOut);
     }
     return (uint32_t)acknowledged;
 }
 
-int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
+int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received)
 {
-    const int fd = portSession.portHandle;
-    const int64_t deadline = MonotonicMs() + kReadWindowMs;
+    const int fd = port->portHandle;
+    const int64_t deadline = MonotonicMs() + windowMs;
     for (;;) {
         const ssize_t n = recv(fd, buffer, count, MSG_DONTWAIT);
         if (n > 0) {
             /* A printer hands over what it has: no waiting for more. */
             *received = (uint32_t)n;
-            buffer[n] = '\0';
             return 1;
         }
         if (n == 0) {
@@ -172,10 +172,13 @@ int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
         if (errno != EAGAIN)
             return 0; /* recv's errno: ECONNRESET, ETIMEDOUT, ... */
         const int64_t left = deadline - MonotonicMs();
+        if (CancelRequested(port))
+            return Refuse(kReasonCancelled);
         if (left <= 0)
             return Refuse(kReasonTimedOut);
         struct pollfd ready = {fd, POLLIN, 0};
-        if (poll(&ready, 1, (int)left) < 0 && errno != EINTR)
+        if (poll(&ready, 1, (int)(left < kLongestSliceMs ? left : kLongestSliceMs)) < 0 &&
+            errno != EINTR)
             return 0;
     }
 }

@@ -5,16 +5,13 @@
 #include "io/io.h"
 
 #include "interface/reason.h"
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "port/winsock_win32.h"
 
 namespace {
 
 /* The most pieces one write takes: a command and its CR LF. */
 const int kMostPieces = 2;
-
-/* 30 looks, 15 ms apart on a device: the same window for a read. */
-const DWORD kReadWindowMs = 450;
 
 /* SIO_TCP_INFO's answer, version 0, as Windows 10 1703 defines it. */
 struct TcpInfoV0 {
@@ -62,9 +59,12 @@ DWORD Elapsed(DWORD start)
     return GetTickCount() - start; /* wraps harmlessly */
 }
 
-/* Waits for s to become writable (readable with forRead) for at most ms. */
+/* Waits for s to become writable (readable with forRead) for at most ms, and at most one slice,
+ * so that a cancel is seen. */
 void AwaitSocket(const Winsock *ws, SOCKET s, bool forRead, DWORD ms)
 {
+    if (ms > (DWORD)kLongestSliceMs)
+        ms = kLongestSliceMs;
     fd_set ready;
     FD_ZERO(&ready);
     FD_SET(s, &ready);
@@ -75,22 +75,22 @@ void AwaitSocket(const Winsock *ws, SOCKET s, bool forRead, DWORD ms)
 /* A connection given up on with bytes not acknowledged: closed with a reset, so the stack drops
  * them and they never reach the printer after the host was told they did not. An unconnected
  * socket takes its place, so later calls fail (not connected) until the host reopens. */
-void Abandon(const Winsock *ws, SOCKET s)
+void Abandon(const Winsock *ws, PortSession *port, SOCKET s)
 {
     const struct linger abort = {1, 0};
     ws->setsockopt(s, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort);
     ws->closesocket(s);
-    portSession.portHandle = (HANDLE)ws->socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    port->portHandle = (HANDLE)ws->socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
 }
 
 } // namespace
 
-uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
+uint32_t WriteSocket(PortSession *port, const WritePiece *pieces, int pieceCount, int64_t boundMs)
 {
     const Winsock *ws = LoadedWinsock();
-    const SOCKET s = (SOCKET)portSession.portHandle;
+    const SOCKET s = (SOCKET)port->portHandle;
     const DWORD start = GetTickCount();
-    const DWORD bound = 2 * portSession.writeTimeoutMs;
+    const DWORD bound = (DWORD)boundMs;
     ULONG64 before = 0;
     bool established = true;
     const bool tells = Acknowledged(ws, s, &before, &established);
@@ -99,7 +99,7 @@ uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
     for (int i = 0; i < pieceCount; i++)
         total += pieces[i].count;
     int failure = 0;
-    while (handed < total) {
+    while (handed < total && !CancelRequested(port)) {
         /* What is still to go, all pieces in one send: a command and its CR LF travel together. */
         WSABUF buffers[kMostPieces];
         DWORD bufferCount = 0;
@@ -136,32 +136,33 @@ uint32_t WriteSocket(const WritePiece *pieces, int pieceCount)
         ULONG64 now = before;
         for (;;) {
             if (!Acknowledged(ws, s, &now, &established) || now - before >= handed ||
-                !established || Elapsed(start) >= bound)
+                !established || Elapsed(start) >= bound || CancelRequested(port))
                 break;
             const DWORD left = bound - Elapsed(start);
             Sleep(slice < left ? slice : left);
-            if (slice < 16)
+            if (slice < (DWORD)kLongestSliceMs)
                 slice *= 2;
         }
         acknowledged = now - before < handed ? now - before : handed;
         if (acknowledged < handed && failure == 0)
             failure = established ? 0 : WSAECONNABORTED;
         if (acknowledged < handed && established)
-            Abandon(ws, s);
+            Abandon(ws, port, s);
     }
     if (acknowledged < total) {
         if (failure != 0)
             SetLastError((DWORD)failure);
         else
-            SetReason(kReasonTimedOut);
+            SetReason(CancelRequested(port) ? kReasonCancelled : kReasonTimedOut);
     }
     return (uint32_t)acknowledged;
 }
 
-int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
+int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
+               uint32_t *received)
 {
     const Winsock *ws = LoadedWinsock();
-    const SOCKET s = (SOCKET)portSession.portHandle;
+    const SOCKET s = (SOCKET)port->portHandle;
     const DWORD start = GetTickCount();
     const int want = count > 0x40000000 ? 0x40000000 : (int)count;
     for (;;) {
@@ -169,7 +170,6 @@ int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
         if (n > 0) {
             /* A printer hands over what it has: no waiting for more. */
             *received = (uint32_t)n;
-            buffer[n] = '\0';
             return 1;
         }
         if (n == 0) {
@@ -182,8 +182,10 @@ int ReadSocket(char *buffer, uint32_t count, uint32_t *received)
             SetLastError((DWORD)error);
             return 0;
         }
-        if (Elapsed(start) >= kReadWindowMs)
+        if (CancelRequested(port))
+            return Refuse(kReasonCancelled);
+        if (Elapsed(start) >= windowMs)
             return Refuse(kReasonTimedOut);
-        AwaitSocket(ws, s, true, kReadWindowMs - Elapsed(start));
+        AwaitSocket(ws, s, true, windowMs - Elapsed(start));
     }
 }

@@ -2,21 +2,16 @@
 #include "io/io.h"
 
 #include "interface/reason.h"
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "io/overlapped_win32.h"
 
 namespace {
 
-/* Each write creates this event. Another host process writing at the same moment opens the same
- * object: its WriteFile resets the event, and its waiter may take the signal our write set. So
- * the event only wakes us early; whether our write is done is read from its OVERLAPPED. */
+/* The ten exports' writes each create this event. Another host process writing at the same
+ * moment opens the same object: its WriteFile resets the event, and its waiter may take the
+ * signal our write set. So the event only wakes us early; whether our write is done is read from
+ * its OVERLAPPED. A handle's port has an unnamed event of its own instead. */
 const char kWriteEventName[] = "write_event";
-
-/* The wait is cut into slices, and the OVERLAPPED is looked at after each one, so a write whose
- * signal went to another process still returns within one slice of completing. Slices grow from
- * 1 ms: a write that is merely slow costs few wake-ups, a lost signal on a quick one little. */
-const DWORD kFirstSliceMs = 1;
-const DWORD kLongestSliceMs = 16;
 
 /* Whether the request has ended; *written and *error then say how. */
 bool Ended(HANDLE port, OVERLAPPED *overlapped, DWORD *written, DWORD *error)
@@ -29,21 +24,26 @@ bool Ended(HANDLE port, OVERLAPPED *overlapped, DWORD *written, DWORD *error)
     return *error != ERROR_IO_INCOMPLETE;
 }
 
-/* Waits for a pending write until it ends or boundMs pass. Printer and parallel-port drivers
- * ignore COMMTIMEOUTS, so this bound (and the cancel after it) is what ends their writes. */
-DWORD AwaitWrite(HANDLE port, HANDLE writeEvent, OVERLAPPED *overlapped, DWORD boundMs,
-                 DWORD *error)
+/* Waits for a pending write until it ends, boundMs pass or a cancel is asked for. Printer and
+ * parallel-port drivers ignore COMMTIMEOUTS, so this bound (and the cancel after it) is what ends
+ * their writes. The wait is cut into slices growing from 1 ms, and the OVERLAPPED is looked at
+ * after each one, so a write whose signal went to another process still returns within one
+ * slice of completing: a write that is merely slow costs few wake-ups, a lost signal on a quick
+ * one little. */
+DWORD AwaitWrite(const PortSession *session, HANDLE writeEvent, OVERLAPPED *overlapped,
+                 int64_t boundMs, DWORD *error)
 {
+    HANDLE port = session->portHandle;
     DWORD written = 0;
     const DWORD start = GetTickCount();
-    DWORD slice = kFirstSliceMs;
+    DWORD slice = 1;
     for (;;) {
         if (Ended(port, overlapped, &written, error))
             return written; /* done, or failed with the bytes it had moved */
         const DWORD elapsed = GetTickCount() - start; /* wraps harmlessly */
-        if (elapsed >= boundMs)
+        if ((int64_t)elapsed >= boundMs || CancelRequested(session))
             break;
-        const DWORD left = boundMs - elapsed;
+        const DWORD left = (DWORD)(boundMs - elapsed);
         const DWORD wait = slice < left ? slice : left;
         /* Without an event (its creation failed) the slices are plain sleeps. */
         if (writeEvent != NULL)
@@ -53,20 +53,22 @@ DWORD AwaitWrite(HANDLE port, HANDLE writeEvent, OVERLAPPED *overlapped, DWORD b
         if (slice < kLongestSliceMs)
             slice *= 2;
     }
-    /* Still in flight after the bound: cancel it before our stack record goes away, and report
-     * what really went out, so the host never resends those bytes. */
-    *error = ERROR_SUCCESS;
+    /* Still in flight: cancel it before our stack record goes away, and report what really went
+     * out, so the host never resends those bytes. */
+    *error = CancelRequested(session) ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS;
     return CancelAndCollect(port, overlapped);
 }
 
 } // namespace
 
-uint32_t WriteDevice(const char *data, uint32_t count)
+uint32_t WriteDevice(PortSession *session, const char *data, uint32_t count, int64_t boundMs)
 {
-    HANDLE port = portSession.portHandle;
-    /* The event belongs to this call alone and is closed before it returns. Should it not be
-     * created, the write still goes on: the looks at the OVERLAPPED bound the call. */
-    HANDLE writeEvent = CreateEventA(NULL, FALSE, FALSE, kWriteEventName);
+    HANDLE port = session->portHandle;
+    /* The named event belongs to this call alone and is closed before it returns. Should it not
+     * be created, the write still goes on: the looks at the OVERLAPPED bound the call. */
+    const bool ownEvent = session->writeEvent == NULL;
+    HANDLE writeEvent =
+        ownEvent ? CreateEventA(NULL, FALSE, FALSE, kWriteEventName) : session->writeEvent;
 
     OVERLAPPED overlapped;
     ZeroMemory(&overlapped, sizeof overlapped);
@@ -76,14 +78,10 @@ uint32_t WriteDevice(const char *data, uint32_t count)
 
     if (!WriteFile(port, data, count, &written, &overlapped)) {
         error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            /* A 10 s wait and a second look 10 s later: about 20 s in all, ending as soon as
-             * the write does. */
-            written = AwaitWrite(port, writeEvent, &overlapped, 2 * portSession.writeTimeoutMs,
-                                 &error);
-        }
+        if (error == ERROR_IO_PENDING)
+            written = AwaitWrite(session, writeEvent, &overlapped, boundMs, &error);
     }
-    if (writeEvent != NULL)
+    if (ownEvent && writeEvent != NULL)
         CloseHandle(writeEvent);
     if (written == 0) {
         /* Refused or failed: the platform's code. Given up with nothing gone out: a timeout. */

@@ -7,7 +7,6 @@
 #include <termios.h>
 
 #include "interface/reason.h"
-#include "interface/session.h"
 #include "port/termios2_linux.h"
 
 namespace {
@@ -66,13 +65,13 @@ bool SetStandardRate(int fd, speed_t code)
 
 } // namespace
 
-int SetLineSpeed(int rate)
+int SetLineSpeed(PortSession *port, int rate)
 {
     /* Printers and parallel ports are no serial lines, whatever their driver answers to
      * terminal requests (umockdev, for one, emulates every device as a terminal). */
-    if (portSession.portKind != kPortSerialLine)
+    if (port->portKind != kPortSerialLine)
         return Refuse(kReasonNoSerialLine);
-    const int fd = portSession.portHandle;
+    const int fd = port->portHandle;
     if (!SetFraming(fd))
         return 0;
     for (const StandardRate &standard : kStandardRates) {
@@ -82,8 +81,9 @@ int SetLineSpeed(int rate)
     return SetCustomRate(fd, rate) ? 1 : 0;
 }
 
-void SetUpSerialLine(int fd)
+void SetUpSerialLine(PortSession *port)
 {
+    const int fd = port->portHandle;
     struct termios t;
     if (tcgetattr(fd, &t) == 0) {
         /* Raw: no echo, no line editing, no signals, no translation of CR or NL either way. */
@@ -96,5 +96,5 @@ void SetUpSerialLine(int fd)
         t.c_cc[VTIME] = 0;
         tcsetattr(fd, TCSANOW, &t);
     }
-    SetLineSpeed(kInitialLineSpeed);
+    SetLineSpeed(port, kInitialLineSpeed);
 }

@@ -1,11 +1,9 @@
 /* Serial line speed and framing on Windows. */
 #include "port/port.h"
 
-#include "interface/session.h"
-
-int SetLineSpeed(int rate)
+int SetLineSpeed(PortSession *session, int rate)
 {
-    HANDLE port = portSession.portHandle;
+    HANDLE port = session->portHandle;
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;

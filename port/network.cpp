@@ -2,14 +2,13 @@
 #include "port/network.h"
 
 #include "interface/reason.h"
-#include "interface/session.h"
 
-int OpenNetworkPrinter(const char *name)
+int OpenNetworkPrinter(PortSession *port, const char *name, int connectMs)
 {
     NetworkAddress address;
     if (!ParseNetworkAddress(name, &address))
         return Refuse(kReasonBadArgument);
     /* As for any open: the old port goes first, so a failed connect leaves none open. */
-    ClosePortHandle();
-    return ConnectNetworkPrinter(&address);
+    ClosePortHandle(port);
+    return ConnectNetworkPrinter(port, &address, connectMs);
 }

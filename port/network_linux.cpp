@@ -9,14 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "io/clock_linux.h"
 
 namespace {
 
 /* A printer that stops acknowledging ends the connection within the write bound, so the write
  * that finds it gone reports it, and later calls fail at once instead of queueing. */
-const unsigned kUserTimeoutMs = 20000;
+const unsigned kUserTimeoutMs = kNetworkSilenceMs;
 
 /* One address: a non-blocking connect, waited for at most leftMs. The socket, or -1 with
  * *failure set. */
@@ -60,7 +60,7 @@ int TryConnect(const struct addrinfo *address, int64_t leftMs, int *failure)
 
 } // namespace
 
-int ConnectNetworkPrinter(const NetworkAddress *address)
+int ConnectNetworkPrinter(PortSession *port, const NetworkAddress *address, int connectMs)
 {
     struct addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
@@ -78,7 +78,7 @@ int ConnectNetworkPrinter(const NetworkAddress *address)
     }
 
     /* Every address the name has, in the resolver's order, within one bound. */
-    const int64_t deadline = MonotonicMs() + kConnectTimeoutMs;
+    const int64_t deadline = MonotonicMs() + connectMs;
     int fd = -1;
     int failure = ETIMEDOUT;
     for (const struct addrinfo *a = found; a != NULL && fd < 0; a = a->ai_next) {
@@ -100,7 +100,7 @@ int ConnectNetworkPrinter(const NetworkAddress *address)
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
-    portSession.portHandle = fd;
-    portSession.portKind = kPortNetwork;
+    port->portHandle = fd;
+    port->portKind = kPortNetwork;
     return 1;
 }

@@ -1,14 +1,14 @@
 /* Connecting to a network printer on Windows, through Winsock loaded at run time. */
 #include "port/network.h"
 
-#include "interface/session.h"
+#include "interface/timing.h"
 #include "port/winsock_win32.h"
 
 namespace {
 
 /* A printer that stops acknowledging ends the connection within the write bound (TCP_MAXRT,
  * in seconds), so later calls fail at once instead of queueing. */
-const DWORD kMaxRetransmitSeconds = 20;
+const DWORD kMaxRetransmitSeconds = kNetworkSilenceMs / 1000;
 const int kTcpMaxRt = 5; /* TCP_MAXRT, not in every SDK's headers */
 
 /* One address: a non-blocking connect, waited for at most leftMs. The socket, or INVALID_SOCKET
@@ -58,7 +58,7 @@ SOCKET TryConnect(const Winsock *ws, const ADDRINFOA *address, DWORD leftMs, int
 
 } // namespace
 
-int ConnectNetworkPrinter(const NetworkAddress *address)
+int ConnectNetworkPrinter(PortSession *port, const NetworkAddress *address, int connectMs)
 {
     const Winsock *ws = LoadWinsock();
     if (ws == NULL)
@@ -85,11 +85,11 @@ int ConnectNetworkPrinter(const NetworkAddress *address)
     int failure = WSAETIMEDOUT;
     for (const ADDRINFOA *a = found; a != NULL && s == INVALID_SOCKET; a = a->ai_next) {
         const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= (DWORD)kConnectTimeoutMs) {
+        if (elapsed >= (DWORD)connectMs) {
             failure = WSAETIMEDOUT;
             break;
         }
-        s = TryConnect(ws, a, (DWORD)kConnectTimeoutMs - elapsed, &failure);
+        s = TryConnect(ws, a, (DWORD)connectMs - elapsed, &failure);
     }
     ws->freeaddrinfo(found);
     if (s == INVALID_SOCKET) {
@@ -103,8 +103,8 @@ int ConnectNetworkPrinter(const NetworkAddress *address)
     ws->setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&on, sizeof on);
     ws->setsockopt(s, IPPROTO_TCP, kTcpMaxRt, (const char *)&kMaxRetransmitSeconds,
                    sizeof kMaxRetransmitSeconds);
-    portSession.portHandle = (HANDLE)s;
-    portSession.portKind = kPortNetwork;
+    port->portHandle = (HANDLE)s;
+    port->portKind = kPortNetwork;
     return 1;
 }
 

@@ -11,8 +11,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include "interface/ports.h"
 #include "interface/reason.h"
-#include "interface/session.h"
 #include "interface/text.h"
 #include "port/line_linux.h"
 #include "port/name.h"
@@ -58,25 +60,37 @@ bool ClaimSerialLine(int fd)
     return false;
 }
 
+/* What the descriptor is open on: a character device by its number (so COM1 and /dev/ttyS0 are
+ * one device), anything else by its file's identity. */
+bool DeviceKeyOf(int fd, DeviceKey *key)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    key->device = S_ISCHR(st.st_mode) ? (unsigned long long)st.st_rdev : st.st_dev;
+    key->inode = S_ISCHR(st.st_mode) ? 0 : (unsigned long long)st.st_ino;
+    return true;
+}
+
 } // namespace
 
 const bool kOpensDevicePaths = true;
 
-int OpenPortByName(const char *name)
+int OpenPortByName(PortSession *port, const char *name, int connectMs)
 {
     char path[kPathField];
     PortKind kind = kPortDevice;
 
     switch (ClassifyPortName(name)) {
     case kPortNameNetwork:
-        return OpenNetworkPrinter(name);
+        return OpenNetworkPrinter(port, name, connectMs);
     case kPortNameSerial:
         if (BoundedLength(name, kLongestSerialName + 1) > kLongestSerialName) {
-            ClosePortHandle();
+            ClosePortHandle(port);
             return Refuse(kReasonBadArgument);
         }
         if (!SerialPortPath(name, path, sizeof path)) {
-            ClosePortHandle();
+            ClosePortHandle(port);
             errno = ENOENT;
             return 0;
         }
@@ -89,7 +103,7 @@ int OpenPortByName(const char *name)
         if (StartsWith(name, kUsbLinkPrefix)) {
             if (!PrinterNodeForLink(name, path, sizeof path)) {
                 /* Unplugged since it was looked up. */
-                ClosePortHandle();
+                ClosePortHandle(port);
                 errno = ENOENT;
                 return 0;
             }
@@ -99,7 +113,7 @@ int OpenPortByName(const char *name)
         [[fallthrough]];
     case kPortNameDevicePath:
         if (BoundedLength(name, sizeof path) >= sizeof path) {
-            ClosePortHandle();
+            ClosePortHandle(port);
             errno = ENAMETOOLONG;
             return 0;
         }
@@ -112,35 +126,43 @@ int OpenPortByName(const char *name)
 
     /* A host that opens again without closeport would otherwise leak the old descriptor, and a
      * serial port would stay claimed, so reopening the same port would fail. */
-    ClosePortHandle();
+    ClosePortHandle(port);
 
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return 0; /* open's errno: ENOENT, EACCES, EBUSY, ... */
+    DeviceKey key = {};
+    if (!DeviceKeyOf(fd, &key) || !ClaimDevice(port, &key)) {
+        close(fd);
+        return Refuse(kReasonBusy);
+    }
     if (serial && !ClaimSerialLine(fd)) {
         const int reason = errno;
         close(fd);
+        ReleaseDevice(port);
         errno = reason;
         return 0;
     }
-    portSession.portHandle = fd;
-    portSession.portKind = kind;
+    port->portHandle = fd;
+    port->portKind = kind;
     if (serial)
-        SetUpSerialLine(fd);
+        SetUpSerialLine(port);
     return 1;
 }
 
-bool ClosePortHandle(void)
+bool ClosePortHandle(PortSession *port)
 {
     bool closed = false;
-    if (portSession.portHandle >= 0) {
+    if (port->portHandle >= 0) {
         /* Keep the caller's errno: closing before an open must not hide why it failed. The
          * descriptor is gone after close() whatever it returns, so it is never retried. */
         const int reason = errno;
-        closed = close(portSession.portHandle) == 0;
+        closed = close(port->portHandle) == 0;
         errno = reason;
     }
-    portSession.portHandle = NORVAT_NO_PORT;
-    portSession.portKind = kPortDevice;
+    if (port->key.held)
+        ReleaseDevice(port);
+    port->portHandle = NORVAT_NO_PORT;
+    port->portKind = kPortDevice;
     return closed;
 }

@@ -2,9 +2,10 @@
  * for overlapped I/O; serial ports get their line settings, timeouts and event mask here. */
 #include "port/port.h"
 
+#include "interface/ports.h"
 #include "interface/reason.h"
-#include "interface/session.h"
 #include "interface/text.h"
+#include "interface/timing.h"
 #include "port/name.h"
 #include "port/network.h"
 #include "port/winsock_win32.h"
@@ -23,9 +24,10 @@ const int kInitialLineSpeed = 9600;
 
 /* Line speed, timeouts and event mask for a freshly opened serial port. None of these failing
  * fails the open: the port is usable with whatever the driver kept. */
-void SetUpSerialLine(HANDLE port)
+void SetUpSerialLine(PortSession *session)
 {
-    SetLineSpeed(kInitialLineSpeed);
+    HANDLE port = session->portHandle;
+    SetLineSpeed(session, kInitialLineSpeed);
 
     COMMTIMEOUTS timeouts;
     ZeroMemory(&timeouts, sizeof timeouts);
@@ -40,15 +42,25 @@ void SetUpSerialLine(HANDLE port)
     SetCommMask(port, kSerialEventMask);
 }
 
+/* What a path names, for telling whether it is open already: the path without the "\\.\" or
+ * "\\?\" that only says how to reach it. */
+void DeviceKeyOf(const char *path, DeviceKey *key)
+{
+    if (path[0] == '\\' && path[1] == '\\' && (path[2] == '.' || path[2] == '?') &&
+        path[3] == '\\')
+        path += 4;
+    CopyText(key->path, sizeof key->path, path);
+}
+
 } // namespace
 
 const bool kOpensDevicePaths = false;
 
-int OpenPortByName(const char *name)
+int OpenPortByName(PortSession *session, const char *name, int connectMs)
 {
     const PortNameKind kind = ClassifyPortName(name);
     if (kind == kPortNameNetwork)
-        return OpenNetworkPrinter(name);
+        return OpenNetworkPrinter(session, name, connectMs);
     const bool serial = kind == kPortNameSerial;
     char serialPath[kSerialPathField];
     const char *path = name; /* parallel ports and device links are opened as they are */
@@ -56,7 +68,7 @@ int OpenPortByName(const char *name)
     if (serial) {
         /* The "\\.\" prefix is what lets COM10 and above open at all; COM1-COM9 take it too. */
         if (BoundedLength(name, kLongestSerialName + 1) > kLongestSerialName) {
-            ClosePortHandle();
+            ClosePortHandle(session);
             return Refuse(kReasonBadArgument);
         }
         CopyText(serialPath, sizeof serialPath, kDevicePrefix);
@@ -66,7 +78,7 @@ int OpenPortByName(const char *name)
 
     /* A host that opens again without closeport would otherwise leak the old handle, and a
      * serial port then stays locked until the host exits, so reopening the same port fails. */
-    ClosePortHandle();
+    ClosePortHandle(session);
 
     /* The last error of a failed CreateFileA (2 no such port, 5 in use, ...) is the reason the
      * host gets; nothing after it touches the last error. */
@@ -75,28 +87,36 @@ int OpenPortByName(const char *name)
                               FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE || port == NULL)
         return 0;
-    portSession.portHandle = port;
-    portSession.portKind = serial ? kPortSerialLine : kPortDevice;
+    DeviceKey key = {};
+    DeviceKeyOf(path, &key);
+    if (!ClaimDevice(session, &key)) {
+        CloseHandle(port);
+        return Refuse(kReasonBusy);
+    }
+    session->portHandle = port;
+    session->portKind = serial ? kPortSerialLine : kPortDevice;
 
     if (serial)
-        SetUpSerialLine(port);
+        SetUpSerialLine(session);
     return 1;
 }
 
-bool ClosePortHandle(void)
+bool ClosePortHandle(PortSession *session)
 {
     BOOL closed = FALSE;
     /* Closing a NULL handle raises an exception under a debugger, so only close a real one. */
-    if (portSession.portHandle != NULL) {
+    if (session->portHandle != NULL) {
         /* Keep the caller's last error: closing before an open must not hide why it failed. */
         const DWORD error = GetLastError();
-        if (portSession.portKind == kPortNetwork)
-            closed = CloseNetworkSocket(portSession.portHandle);
+        if (session->portKind == kPortNetwork)
+            closed = CloseNetworkSocket(session->portHandle);
         else
-            closed = CloseHandle(portSession.portHandle);
+            closed = CloseHandle(session->portHandle);
         SetLastError(error);
     }
-    portSession.portHandle = NULL;
-    portSession.portKind = kPortDevice;
+    if (session->key.held)
+        ReleaseDevice(session);
+    session->portHandle = NULL;
+    session->portKind = kPortDevice;
     return closed != FALSE;
 }

@@ -1,35 +1,25 @@
-/* Port selection, opening, serial line set-up and closing. port.cpp holds what both platforms
- * share (port numbers, the exports); open_<platform>.cpp and line_<platform>.cpp the device calls. */
+/* Opening, serial line set-up and closing a port: open_<platform>.cpp and line_<platform>.cpp
+ * hold the device calls, on the record of the port they are given. */
 #ifndef NORVAT_PORT_H
 #define NORVAT_PORT_H
 
-/* Serial line timeouts, one set for both platforms (Windows hands them to the driver, Linux keeps
- * them itself): a read ends 200 ms after its last byte, or 200 ms plus 100 ms per byte asked for
- * after it began; a write is given up 200 ms plus 100 ms per byte after it began, and what the
- * line had not sent by then never goes out. */
-enum {
-    kSerialReadIntervalMs = 200,
-    kSerialReadPerByteMs = 100,
-    kSerialReadConstantMs = 200,
-    kSerialWritePerByteMs = 100,
-    kSerialWriteConstantMs = 200,
-};
+#include "interface/session.h"
 
-/* Opens a device into the session: "LPT1", "LPT2", a USB device link, or a name beginning with
- * 'C' (a serial port, set up at 9600 8N1 with XON/XOFF on output; at most 15 characters). On
- * Linux also a "/dev/" path. Closes the open port first. Returns 1 when opened; 0 otherwise,
- * with the reason set, and then no port is open. */
-int OpenPortByName(const char *name);
+/* Opens a device into port: "LPT1", "LPT2", a USB device link, or a name beginning with 'C' (a
+ * serial port, set up at 9600 8N1 with XON/XOFF on output; at most 15 characters), a network
+ * printer's "tcp://" address (connecting for at most connectMs), and on Linux a "/dev/" path.
+ * Closes the port's device first (but for a malformed network address, which changes nothing).
+ * Returns 1 when opened; 0 otherwise, with the reason set, and then no device is open: a
+ * device already open in this process gives the busy reason. */
+int OpenPortByName(PortSession *port, const char *name, int connectMs);
 
 /* Whether this platform opens "/dev/..." paths by name (Linux); elsewhere such a text is a USB
  * printer's serial, as any text that names no port. Platform file. */
 extern const bool kOpensDevicePaths;
 
-/* Opens port number 0-9 as the port table says (6 is the first USB printer). */
-int OpenNumberedPort(unsigned short portNumber);
-
-/* Sets speed, 8N1 and XON/XOFF output on the open port. Non-zero on success; 0 with the
- * platform's reason when the port is no serial line or refuses the rate. A port must be open. */
-int SetLineSpeed(int rate);
+/* Sets speed, 8N1 and XON/XOFF output on the port's serial line. Non-zero on success; 0 with
+ * the platform's reason when the port is no serial line or refuses the rate. A device must be
+ * open; a network printer's socket is never asked. */
+int SetLineSpeed(PortSession *port, int rate);
 
 #endif

@@ -6,7 +6,8 @@
 namespace {
 
 Winsock winsock;
-bool loaded = false;
+/* 0 not loaded, 1 being loaded by one thread, 2 loaded. Ports open from many threads at once. */
+volatile LONG state = 0;
 
 template <typename T> bool Bind(HMODULE module, const char *name, T *fn)
 {
@@ -14,17 +15,14 @@ template <typename T> bool Bind(HMODULE module, const char *name, T *fn)
     return *fn != NULL;
 }
 
-} // namespace
-
-const Winsock *LoadWinsock(void)
+/* Loads and binds; false with the last error set. */
+bool Load(void)
 {
-    if (loaded)
-        return &winsock;
     /* Once loaded it stays for the life of the process: DllMain may not free libraries, and
      * the next network printer would only load it again. */
     HMODULE module = LoadLibraryA("ws2_32.dll");
     if (module == NULL)
-        return NULL;
+        return false;
     Winsock w;
     const bool bound =
         Bind(module, "WSAStartup", &w.WSAStartup) && Bind(module, "socket", &w.socket) &&
@@ -38,22 +36,39 @@ const Winsock *LoadWinsock(void)
         Bind(module, "freeaddrinfo", &w.freeaddrinfo);
     if (!bound) {
         SetLastError(ERROR_PROC_NOT_FOUND);
-        return NULL;
+        return false;
     }
     WSADATA data;
     const int started = w.WSAStartup(MAKEWORD(2, 2), &data);
     if (started != 0) {
         SetLastError((DWORD)started); /* WSAStartup returns its error instead of setting it */
-        return NULL;
+        return false;
     }
     winsock = w;
-    loaded = true;
-    return &winsock;
+    return true;
+}
+
+} // namespace
+
+const Winsock *LoadWinsock(void)
+{
+    for (;;) {
+        const LONG was = InterlockedCompareExchange(&state, 1, 0);
+        if (was == 2)
+            return &winsock;
+        if (was == 0) {
+            /* Ours to load; a failure leaves it for the next open to try again. */
+            const bool loaded = Load();
+            InterlockedExchange(&state, loaded ? 2 : 0);
+            return loaded ? &winsock : NULL;
+        }
+        Sleep(1); /* another thread is loading it */
+    }
 }
 
 const Winsock *LoadedWinsock(void)
 {
-    return loaded ? &winsock : NULL;
+    return InterlockedCompareExchange(&state, 2, 2) == 2 ? &winsock : NULL;
 }
 
 bool InSocketSet(SOCKET s, const fd_set *set)

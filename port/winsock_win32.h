@@ -26,7 +26,7 @@ struct Winsock {
 };
 
 /* Loads and starts Winsock once; later calls return the same table. NULL with the last error
- * set when it cannot be. Called with the session lock held. */
+ * set when it cannot be. Safe from any thread. */
 const Winsock *LoadWinsock(void);
 
 /* The table once loaded, NULL before: a socket can only exist after LoadWinsock. */

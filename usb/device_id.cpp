@@ -38,10 +38,17 @@ bool AppendText(char *link, size_t size, size_t *at, const char *text)
     return true;
 }
 
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
 /* The value of key in an IEEE 1284 device id ("MFG:Acme;MDL:LP-1;DES:Front desk;"): its text up
  * to the next ';' (or line end), with the length in *length; NULL when the key is absent or its
- * value is empty. Keys are case-sensitive and may have spaces before them. */
-const char *DeviceIdValue(const char *deviceId, const char *key, size_t *length)
+ * value is empty. Keys may have spaces before them, and are compared case-sensitively unless
+ * anyCase is set. */
+const char *DeviceIdValue(const char *deviceId, const char *key, size_t *length,
+                          bool anyCase = false)
 {
     const size_t keyLength = BoundedLength(key, 32);
     const char *p = deviceId;
@@ -49,7 +56,7 @@ const char *DeviceIdValue(const char *deviceId, const char *key, size_t *length)
         while (*p == ' ')
             p++;
         size_t i = 0;
-        while (i < keyLength && p[i] == key[i])
+        while (i < keyLength && (anyCase ? Upper(p[i]) == Upper(key[i]) : p[i] == key[i]))
             i++;
         const bool match = i == keyLength && p[i] == ':';
         const char *value = match ? p + keyLength + 1 : NULL;
@@ -120,4 +127,47 @@ bool DescribePrinter(char *field, size_t size, const char *deviceId, const char 
         field[i] = text[i];
     field[length] = '\0';
     return true;
+}
+
+bool BuildPrinterLink(char *link, size_t size, const char *vendor, const char *product,
+                      const char *serial, const char *usbPort)
+{
+    size_t at = 0;
+    if (size == 0)
+        return false;
+    link[0] = '\0';
+    const bool hasSerial = serial != NULL && serial[0] != '\0';
+    const bool built = (hasSerial || (usbPort != NULL && usbPort[0] != '\0')) &&
+                       AppendText(link, size, &at, kLinkHead) &&
+                       AppendText(link, size, &at, "VID_") &&
+                       AppendHexId(link, size, &at, vendor) &&
+                       AppendText(link, size, &at, "&PID_") &&
+                       AppendHexId(link, size, &at, product) &&
+                       AppendText(link, size, &at, hasSerial ? "#" : "#&") &&
+                       AppendText(link, size, &at, hasSerial ? serial : usbPort) &&
+                       AppendText(link, size, &at, kInterfaceClassTail);
+    if (!built)
+        link[0] = '\0';
+    return built;
+}
+
+void DeviceIdField(const char *deviceId, const char *longKey, const char *shortKey, char *field,
+                   size_t size)
+{
+    if (size == 0)
+        return;
+    field[0] = '\0';
+    if (deviceId == NULL)
+        return;
+    size_t length = 0;
+    const char *value = DeviceIdValue(deviceId, longKey, &length, true);
+    if (value == NULL)
+        value = DeviceIdValue(deviceId, shortKey, &length, true);
+    if (value == NULL)
+        return;
+    if (length > size - 1)
+        length = size - 1;
+    for (size_t i = 0; i < length; i++)
+        field[i] = value[i];
+    field[length] = '\0';
 }

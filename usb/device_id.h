@@ -20,4 +20,17 @@ bool BuildDeviceLink(char *link, size_t size, const char *vendor, const char *pr
  * empty, when none of them has text. */
 bool DescribePrinter(char *field, size_t size, const char *deviceId, const char *product);
 
+/* As BuildDeviceLink, for any printer and any length that fits size: a printer without a serial
+ * gets "&" and the USB port it is plugged into ("&1-2") in its place, as Windows makes up an
+ * instance with '&' in it for such a printer. False, leaving link empty, when the ids are not
+ * hex, both serial and usbPort are empty, or size is too small. */
+bool BuildPrinterLink(char *link, size_t size, const char *vendor, const char *product,
+                      const char *serial, const char *usbPort);
+
+/* Copies the value of a key of an IEEE 1284 device ID into field (size bytes, cut to fit): the
+ * long key ("MANUFACTURER"), else the short one ("MFG"), in any case. ""
+ * when neither is there (deviceId may be NULL). */
+void DeviceIdField(const char *deviceId, const char *longKey, const char *shortKey, char *field,
+                   size_t size);
+
 #endif

@@ -37,4 +37,23 @@ int PassesNextListingFilter(const char *link);
  * cut to 19 characters on both sides, so a listing text handed back still matches. */
 int SerialMatches(const char *parsed, const char *wanted);
 
+/* ---- Any maker's printer, for the handles: no filters, no 42-position or 19-character limits.
+ * A device link's fields are split at every '#'. */
+
+/* From a device link "\\?\USB#VID_vvvv&PID_pppp#serial#{...}" (any case): the USB ids as four
+ * lower-case hex digits each ("" when the link has none) and the serial ("" when the third field
+ * is no serial but an instance the system made up, which holds '&'). Fields of idSize (at least
+ * 5) and serialSize bytes. */
+void ParsePrinterLink(const char *link, char *vendorId, char *productId, size_t idSize,
+                      char *serial, size_t serialSize);
+
+/* How a text a host passes to norvat_open names a printer with this link and serial: */
+enum PrinterMatch {
+    kNoMatch,
+    kMatchesLink,   /* the link itself, in any case, "\\?\" or "\\.\" alike */
+    kMatchesSerial, /* the serial (after the last '#', if any), in any case */
+    kMatchesCut,    /* 19 characters that begin a longer serial, as FindFirstUSB lists it */
+};
+PrinterMatch MatchPrinter(const char *request, const char *link, const char *serial);
+
 #endif

@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include "interface/text.h"
+#include "interface/timing.h"
+#include "io/overlapped_win32.h"
 #include "usb/link.h"
 
 namespace {
@@ -127,4 +129,100 @@ bool LookupPrintInterfaceDetails(uint32_t index, char *link, char *description)
     char path[kEntryPathField];
     EntryPath(path, name, kParametersSuffix);
     return ReadEntryValue(path, "Port Description", description, kRegistryValueLimit);
+}
+
+bool PrinterRecordsAvailable(void)
+{
+    return true;
+}
+
+namespace {
+
+/* The USB printer class's request for the printer's IEEE 1284 device ID (usbprint.h). */
+const DWORD kGet1284Id = 0x220034;
+
+/* Asks the printer at node for its device ID: two bytes of big-endian length (the two
+ * included), then the text, which the printer does not terminate. A printer that does not answer
+ * within kDeviceIdWaitMs, or a device that is no USB printer, leaves text empty. */
+void AskDeviceId(const char *node, char *text, size_t size)
+{
+    text[0] = '\0';
+    HANDLE device = CreateFileA(node, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, NULL);
+    if (device == INVALID_HANDLE_VALUE || device == NULL)
+        return;
+    unsigned char answer[kDeviceIdText + 2];
+    OVERLAPPED overlapped;
+    ZeroMemory(&overlapped, sizeof overlapped);
+    DWORD got = 0;
+    bool done = DeviceIoControl(device, kGet1284Id, NULL, 0, answer, sizeof answer, &got,
+                                &overlapped) != FALSE;
+    if (!done && GetLastError() == ERROR_IO_PENDING) {
+        for (DWORD waited = 0; !done && waited < (DWORD)kDeviceIdWaitMs; waited += kReadPollMs) {
+            Sleep(kReadPollMs);
+            done = GetOverlappedResult(device, &overlapped, &got, FALSE) != FALSE;
+            if (!done && GetLastError() != ERROR_IO_INCOMPLETE)
+                break;
+        }
+        if (!done) {
+            CancelAndCollect(device, &overlapped);
+            got = 0;
+        }
+    }
+    CloseHandle(device);
+    if (!done || got < 2)
+        return;
+    size_t length = ((size_t)answer[0] << 8 | answer[1]);
+    /* The length counts its own two bytes; trust neither it nor the answer beyond what came. */
+    length = length < 2 ? 0 : length - 2;
+    if (length > got - 2)
+        length = got - 2;
+    if (length > size - 1)
+        length = size - 1;
+    for (size_t i = 0; i < length; i++)
+        text[i] = (char)answer[2 + i];
+    text[length] = '\0';
+}
+
+} // namespace
+
+bool EachPrinter(PrinterVisit visit, void *context, bool withDeviceId)
+{
+    HKEY key = OpenClassKey();
+    if (key == NULL)
+        return true; /* no printer was ever plugged in */
+    PrinterRecord *record = (PrinterRecord *)HeapAlloc(GetProcessHeap(), 0, sizeof *record);
+    if (record == NULL) {
+        RegCloseKey(key);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    for (DWORD index = 0;; index++) {
+        char name[kDetailsNameField];
+        DWORD nameLength = kDetailsNameField;
+        const LONG status = RegEnumKeyExA(key, index, name, &nameLength, NULL, NULL, NULL, NULL);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        char path[kEntryPathField];
+        EntryPath(path, name, kLinkSuffix);
+        if (status != ERROR_SUCCESS || !IsLive(name) ||
+            !ReadEntryValue(path, "SymbolicLink", record->link, sizeof record->link - 1))
+            continue;
+        CopyText(record->node, sizeof record->node, record->link);
+        EntryPath(path, name, kParametersSuffix);
+        if (!ReadEntryValue(path, "Port Description", record->description,
+                            sizeof record->description - 1))
+            record->description[0] = '\0';
+        ParsePrinterLink(record->link, record->vendorId, record->productId,
+                         sizeof record->vendorId, record->serial, sizeof record->serial);
+        record->deviceId[0] = '\0';
+        if (withDeviceId)
+            AskDeviceId(record->node, record->deviceId, sizeof record->deviceId);
+        if (visit(record, context))
+            break;
+    }
+    HeapFree(GetProcessHeap(), 0, record);
+    RegCloseKey(key);
+    return true;
 }

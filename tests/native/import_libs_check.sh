@@ -5,7 +5,7 @@
 # usage: import_libs_check.sh BUILD_ROOT
 set -uo pipefail
 root=$1
-functions="openport OpenUSB FindFirstUSB FindNextUSB closeport setbaudrate sendbuf sendcommand RcvBuf GetDllVersion"
+functions=$(sed -n 's/^NORVAT_API [^(]*NORVAT_CALL \([A-Za-z_]*\)(.*/\1/p' "$(dirname "$0")/../../include/norvat.h")
 samples="_ZN7CNorvatC1Ev _ZN7CNorvatC2Ev _ZN7CNorvataSERKS_ _Z8fnNorvatv"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
