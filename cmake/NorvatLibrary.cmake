@@ -16,6 +16,7 @@ set(NORVAT_SOURCES
   io/write_win32.cpp
   io/read_win32.cpp
   io/socket_win32.cpp
+  io/status_win32.cpp
   usb/registry_win32.cpp
   interface/norvat.rc
 )

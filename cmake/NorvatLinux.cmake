@@ -16,6 +16,7 @@ add_library(Norvat SHARED
   io/write_linux.cpp
   io/read_linux.cpp
   io/socket_linux.cpp
+  io/status_linux.cpp
   port/network_linux.cpp
   port/system_ports_linux.cpp
   usb/udev_linux.cpp

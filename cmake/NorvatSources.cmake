@@ -9,6 +9,7 @@ set(NORVAT_SHARED_SOURCES
   port/network.cpp
   io/write.cpp
   io/read.cpp
+  io/status.cpp
   usb/link.cpp
   usb/device_id.cpp
   usb/printers.cpp

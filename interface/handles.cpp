@@ -46,6 +46,32 @@ int Failure(FailedStep step)
     return PortableFailure(step);
 }
 
+/* Makes sure a handle's device is there before a call uses it: 0, or NORVAT_ERR_GONE while a
+ * printer that went away is still away. A USB or network printer that went is opened again
+ * (its connection, for a network printer that closed it while idle, made anew). */
+int Present(norvat_port *port)
+{
+    PortSession *session = &port->session;
+    if (port->reopens && PortIsOpen(session) && session->portKind == kPortNetwork &&
+        ConnectionEnded(session))
+        ClosePortHandle(session);
+    if (PortIsOpen(session))
+        return 0;
+    if (port->reopens && OpenNamed(session, port->openedName, kReconnectTimeoutMs))
+        return 0;
+    return NORVAT_ERR_GONE; /* the platform's code of the last try stays */
+}
+
+/* The portable code of a failed call on a device; a USB or network printer that is gone is let
+ * go, so that the next call looks for it again. */
+int IoFailure(norvat_port *port)
+{
+    const int code = Failure(kFailedIo);
+    if (code == NORVAT_ERR_GONE && port->reopens)
+        ClosePortHandle(&port->session);
+    return code;
+}
+
 /* A call on a handle, from its turn at the port to the end of it. */
 class HandleCall {
 public:
@@ -59,6 +85,7 @@ public:
     HandleCall &operator=(const HandleCall &) = delete;
 
     bool Begun() const { return begun_; }
+    norvat_port *Port() const { return port_; }
     PortSession *Session() const { return &port_->session; }
 
 private:
@@ -84,7 +111,8 @@ int PortableRefusal(Reason reason)
 
 int NORVAT_CALL norvat_open(const char *name, norvat_port **handle)
 {
-    if (name == NULL || handle == NULL)
+    /* No name of any port comes near this long; the handle keeps the whole name. */
+    if (name == NULL || handle == NULL || BoundedLength(name, kOpenedNameField) >= kOpenedNameField)
         return PortableRefusal(kReasonBadArgument);
     CallScope scope;
     norvat_port *port = (norvat_port *)AllocateZeroed(sizeof *port);
@@ -101,6 +129,7 @@ int NORVAT_CALL norvat_open(const char *name, norvat_port **handle)
         return code;
     }
     CopyText(port->openedName, sizeof port->openedName, name);
+    port->reopens = NamesPrinter(name) || ClassifyPortName(name) == kPortNameNetwork;
     /* Listed before it opens, so that two opens of one device cannot both get it. */
     ListPort(port);
     if (!OpenNamed(&port->session, name, kConnectTimeoutMs)) {
@@ -146,11 +175,13 @@ int NORVAT_CALL norvat_write(norvat_port *port, const void *data, int count, int
         return NotOpen(port);
     if (count == 0)
         return 0;
+    if (const int gone = Present(call.Port()))
+        return gone;
     PortSession *session = call.Session();
     const uint32_t n = (uint32_t)count;
     const uint32_t written =
         WritePort(session, (const char *)data, n, WriteBoundMs(session, n, timeout_ms));
-    return written > 0 ? (int)written : Failure(kFailedIo);
+    return written > 0 ? (int)written : IoFailure(call.Port());
 }
 
 int NORVAT_CALL norvat_read(norvat_port *port, void *buffer, int size, int timeout_ms)
@@ -162,11 +193,16 @@ int NORVAT_CALL norvat_read(norvat_port *port, void *buffer, int size, int timeo
         return NotOpen(port);
     if (size == 0)
         return 0;
+    /* A connection the printer closed is not made anew here: what it sent before is read first,
+     * and the read after that says the connection ended. */
+    if (!PortIsOpen(call.Session()))
+        if (const int gone = Present(call.Port()))
+            return gone;
     const uint32_t window = timeout_ms < 0 ? (uint32_t)kReadWindowMs : (uint32_t)timeout_ms;
     uint32_t received = 0;
     if (ReadPort(call.Session(), (char *)buffer, (uint32_t)size, window, &received))
         return (int)received;
-    const int code = Failure(kFailedIo);
+    const int code = IoFailure(call.Port());
     /* Nothing came in time: no failure. */
     return code == NORVAT_ERR_TIMEOUT ? 0 : code;
 }
@@ -182,6 +218,69 @@ int NORVAT_CALL norvat_set_baud_rate(norvat_port *port, int rate)
     if (session->portKind != kPortSerialLine)
         return PortableRefusal(kReasonNoSerialLine);
     return SetLineSpeed(session, rate) ? 0 : Failure(kFailedIo);
+}
+
+int NORVAT_CALL norvat_status(norvat_port *port, unsigned *state, unsigned *known)
+{
+    if (state == NULL)
+        return PortableRefusal(kReasonBadArgument);
+    HandleCall call(port);
+    if (!call.Begun())
+        return NotOpen(port);
+    PortSession *session = call.Session();
+    unsigned kinds = 0;
+    *state = 0;
+    if (session->portKind == kPortNetwork || (!PortIsOpen(session) && port->reopens &&
+                                              ClassifyPortName(port->openedName) ==
+                                                  kPortNameNetwork)) {
+        /* A network printer's state is its connection, as it stands: asking never connects. */
+        kinds = NORVAT_STATE_DISCONNECTED;
+        if (!PortIsOpen(session) || ConnectionEnded(session))
+            *state = NORVAT_STATE_DISCONNECTED;
+    } else {
+        if (const int gone = Present(port))
+            return gone;
+        if (!ReadPortState(session, state, &kinds))
+            return IoFailure(port);
+    }
+    if (known != NULL)
+        *known = kinds;
+    return 0;
+}
+
+int NORVAT_CALL norvat_pending(norvat_port *port)
+{
+    HandleCall call(port);
+    if (!call.Begun())
+        return NotOpen(port);
+    PortSession *session = call.Session();
+    return PortIsOpen(session) ? (int)PendingBytes(session) : 0;
+}
+
+int NORVAT_CALL norvat_discard_input(norvat_port *port)
+{
+    HandleCall call(port);
+    if (!call.Begun())
+        return NotOpen(port);
+    if (const int gone = Present(port))
+        return gone;
+    const int discarded = DiscardInput(call.Session());
+    return discarded >= 0 ? discarded : IoFailure(port);
+}
+
+int NORVAT_CALL norvat_escpos_status(norvat_port *port, int timeout_ms, unsigned *state)
+{
+    if (state == NULL)
+        return PortableRefusal(kReasonBadArgument);
+    HandleCall call(port);
+    if (!call.Begun())
+        return NotOpen(port);
+    *state = 0;
+    if (const int gone = Present(port))
+        return gone;
+    const int answered =
+        AskEscPosStatus(call.Session(), timeout_ms < 0 ? kEscPosWaitMs : timeout_ms, state);
+    return answered > 0 ? answered : IoFailure(port);
 }
 
 int NORVAT_CALL norvat_cancel(norvat_port *port)

@@ -18,7 +18,7 @@ norvat_port defaultPort = {
 #else
     {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, 0},
 #endif
-    NULL, 0, false, true, 0, {0}};
+    NULL, 0, false, true, 0, false, {0}};
 
 namespace {
 

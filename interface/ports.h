@@ -56,6 +56,7 @@ struct norvat_port {
     bool closing;         /* norvat_close has begun: new calls are refused */
     bool isDefault;       /* the ten exports' port, never a handle */
     volatile int inFlight; /* a call holds the lock and works */
+    bool reopens;          /* a USB or network printer, opened again by openedName after it went */
     char openedName[kOpenedNameField];
 };
 

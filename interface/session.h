@@ -21,7 +21,9 @@ typedef int PortHandle;
 
 /* What the open port is, which decides how it is written, read and set up. */
 enum PortKind {
-    kPortDevice,     /* a parallel port, a USB printer, or another device node */
+    kPortDevice,     /* another device node (a Linux device path that is none of the below) */
+    kPortParallel,   /* LPT1, LPT2; on Linux also /dev/lp* */
+    kPortUsbPrinter, /* a USB printer; on Linux also /dev/usb/lp* */
     kPortSerialLine, /* opened as a serial line: a COM name or number, or /dev/tty* on Linux */
     kPortNetwork,    /* a network printer: a connected TCP socket */
 };

@@ -34,6 +34,9 @@ static const int kNetworkSilenceMs = 2 * kWriteWaitMs;
  * most, so calls while it is away fail fast. */
 static const int kReconnectTimeoutMs = 500;
 
+/* How long norvat_escpos_status waits for the printer's four answers unless told otherwise. */
+static const int kEscPosWaitMs = 1000;
+
 /* How long the listing waits for a USB printer's answer to its device ID request. */
 static const int kDeviceIdWaitMs = 1000;
 

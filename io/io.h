@@ -46,4 +46,34 @@ uint32_t WriteSocket(PortSession *port, const WritePiece *pieces, int pieceCount
 int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowMs,
                uint32_t *received);
 
+/* ---- The port's state (status.cpp, status_<platform>.cpp). */
+
+/* Milliseconds from an arbitrary start; differences are right across a wrap. Platform file. */
+uint32_t TickMs(void);
+
+/* The state the port's device reports without a byte sent (NORVAT_STATE_* bits in *state, the
+ * bits this kind can report in *known). 1, or 0 with the reason set (a device that is gone).
+ * Platform file. */
+int ReadPortState(PortSession *port, unsigned *state, unsigned *known);
+
+/* Whether a network printer closed or reset the connection; nothing waiting is read. Platform
+ * file. */
+bool ConnectionEnded(const PortSession *port);
+
+/* Bytes written to a network printer that it has not acknowledged; 0 where the platform cannot
+ * say, and for any other port. Platform file. */
+uint32_t PendingBytes(const PortSession *port);
+
+/* The NORVAT_STATE_* bits of an IEEE 1284 status byte (the parallel port's status lines). */
+unsigned DecodePrinterStatus(unsigned statusByte);
+
+/* Throws away what the device sent and nobody read, without waiting for more: the count seen,
+ * or -1 with the reason set. */
+int DiscardInput(PortSession *port);
+
+/* Asks an ESC/POS printer with DLE EOT 1, 2, 4, 3 within timeoutMs (see norvat_escpos_status).
+ * The number of requests answered; 0 with the reason set when none was (timed out) or the port
+ * failed. */
+int AskEscPosStatus(PortSession *port, int timeoutMs, unsigned *state);
+
 #endif

@@ -20,3 +20,25 @@ DWORD CancelAndCollect(HANDLE port, OVERLAPPED *overlapped)
     }
     return moved;
 }
+
+BOOL AskDevice(HANDLE device, DWORD code, void *answer, DWORD size, DWORD *got, DWORD waitMs)
+{
+    OVERLAPPED overlapped;
+    ZeroMemory(&overlapped, sizeof overlapped);
+    *got = 0;
+    if (DeviceIoControl(device, code, NULL, 0, answer, size, got, &overlapped))
+        return TRUE;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return FALSE;
+    for (DWORD waited = 0; waited < waitMs; waited++) {
+        if (GetOverlappedResult(device, &overlapped, got, FALSE))
+            return TRUE;
+        if (GetLastError() != ERROR_IO_INCOMPLETE)
+            return FALSE;
+        Sleep(1);
+    }
+    CancelAndCollect(device, &overlapped);
+    *got = 0;
+    SetLastError(ERROR_TIMEOUT);
+    return FALSE;
+}

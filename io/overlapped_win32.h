@@ -9,4 +9,9 @@
  * OVERLAPPED record and the buffer. Returns the bytes the request moved before it ended. */
 DWORD CancelAndCollect(HANDLE port, OVERLAPPED *overlapped);
 
+/* Sends a device request (DeviceIoControl) on a handle opened for overlapped I/O and waits at
+ * most waitMs for its answer, cancelling it after that. TRUE with *got set when it succeeded;
+ * FALSE with the last error set (ERROR_TIMEOUT when the driver did not answer in time). */
+BOOL AskDevice(HANDLE device, DWORD code, void *answer, DWORD size, DWORD *got, DWORD waitMs);
+
 #endif

@@ -189,3 +189,39 @@ int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowM
         AwaitSocket(ws, s, true, windowMs - Elapsed(start));
     }
 }
+
+bool ConnectionEnded(const PortSession *port)
+{
+    const Winsock *ws = LoadedWinsock();
+    const SOCKET s = (SOCKET)port->portHandle;
+    if (ws == NULL)
+        return true;
+    /* Readable with nothing to read means the printer's FIN; a failing peek a reset, or a
+     * socket no longer connected (a write given up). Bytes waiting do not count. */
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    struct timeval now = {0, 0};
+    const int ready = ws->select(0, &readable, NULL, NULL, &now);
+    if (ready == SOCKET_ERROR)
+        return true;
+    if (ready == 0)
+        return false;
+    char peek;
+    const int n = ws->recv(s, &peek, 1, MSG_PEEK);
+    return n == 0 || (n == SOCKET_ERROR && ws->WSAGetLastError() != WSAEWOULDBLOCK);
+}
+
+uint32_t PendingBytes(const PortSession *port)
+{
+    const Winsock *ws = LoadedWinsock();
+    DWORD version = 0;
+    TcpInfoV0 info;
+    DWORD size = 0;
+    if (port->portKind != kPortNetwork || ws == NULL ||
+        ws->WSAIoctl((SOCKET)port->portHandle, kSioTcpInfo, &version, sizeof version, &info,
+                     sizeof info, &size, NULL, NULL) != 0 ||
+        size < sizeof info)
+        return 0;
+    return info.BytesInFlight;
+}

@@ -28,6 +28,9 @@ namespace {
 const size_t kLongestSerialName = 15;
 const char kDevicePrefix[] = "/dev/";
 const char kTerminalPrefix[] = "/dev/tty";
+/* The nodes of the USB printer class driver and of the parallel printer driver. */
+const char kUsbPrinterPrefix[] = "/dev/usb/lp";
+const char kParallelPrefix[] = "/dev/lp";
 const char kUsbLinkPrefix[] = "\\\\?\\USB#";
 enum { kPathField = 500 };
 
@@ -98,6 +101,7 @@ int OpenPortByName(PortSession *port, const char *name, int connectMs)
         break;
     case kPortNameParallel:
         CopyText(path, sizeof path, name[3] == '1' ? "/dev/lp0" : "/dev/lp1");
+        kind = kPortParallel;
         break;
     case kPortNameDeviceLink:
         if (StartsWith(name, kUsbLinkPrefix)) {
@@ -107,6 +111,7 @@ int OpenPortByName(PortSession *port, const char *name, int connectMs)
                 errno = ENOENT;
                 return 0;
             }
+            kind = kPortUsbPrinter;
             break;
         }
         /* Any other text is tried as a path, which names nothing. */
@@ -120,6 +125,10 @@ int OpenPortByName(PortSession *port, const char *name, int connectMs)
         CopyText(path, sizeof path, name);
         if (StartsWith(name, kTerminalPrefix))
             kind = kPortSerialLine;
+        else if (StartsWith(name, kUsbPrinterPrefix))
+            kind = kPortUsbPrinter;
+        else if (StartsWith(name, kParallelPrefix))
+            kind = kPortParallel;
         break;
     }
     const bool serial = kind == kPortSerialLine;

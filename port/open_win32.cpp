@@ -35,6 +35,11 @@ void SetUpSerialLine(PortSession *session)
     timeouts.ReadIntervalTimeout = kSerialReadIntervalMs;
     timeouts.ReadTotalTimeoutMultiplier = kSerialReadPerByteMs;
     timeouts.ReadTotalTimeoutConstant = kSerialReadConstantMs;
+    /* A handle's read waits as long as its caller says, which may be longer than the driver's
+     * total timeout: with none, the driver ends a read only 200 ms after its last byte, and our
+     * own wait (and cancel) bounds the rest. */
+    if (session->readEvent != NULL)
+        timeouts.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = kSerialWritePerByteMs;
     timeouts.WriteTotalTimeoutConstant = kSerialWriteConstantMs;
     SetCommTimeouts(port, &timeouts);
@@ -94,7 +99,9 @@ int OpenPortByName(PortSession *session, const char *name, int connectMs)
         return Refuse(kReasonBusy);
     }
     session->portHandle = port;
-    session->portKind = serial ? kPortSerialLine : kPortDevice;
+    session->portKind = serial                        ? kPortSerialLine
+                        : kind == kPortNameParallel ? kPortParallel
+                                                    : kPortUsbPrinter;
 
     if (serial)
         SetUpSerialLine(session);

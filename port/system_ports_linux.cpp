@@ -1,7 +1,7 @@
 /* The serial and parallel ports of a Linux machine, from the kernel's device classes in sysfs (no
- * libudev needed): tty devices with a device behind them (a UART, a USB adapter; virtual
- * terminals and ptys have none), and the printer class, where the parallel printer driver puts
- * its lp nodes. */
+ * libudev needed): tty devices with hardware behind them (a UART, a USB adapter; the kernel puts
+ * virtual terminals and ptys under /sys/devices/virtual), and the printer class, where the
+ * parallel printer driver puts its lp nodes. */
 #include "port/system_ports.h"
 
 #include <dirent.h>
@@ -43,11 +43,20 @@ bool ReadAttribute(const char *path, char *text, size_t size)
     return length > 0;
 }
 
-bool HasDevice(const char *classDir, const char *name)
+/* Whether the class entry stands for hardware: its link leads to a device outside
+ * /sys/devices/virtual. */
+bool IsHardware(const char *classDir, const char *name)
 {
-    char path[kPathField];
-    snprintf(path, sizeof path, "%s/%s/device", classDir, name);
-    return access(path, F_OK) == 0;
+    char path[kPathField], target[kPathField];
+    snprintf(path, sizeof path, "%s/%s", classDir, name);
+    const ssize_t n = readlink(path, target, sizeof target - 1);
+    if (n <= 0)
+        return false;
+    target[n] = '\0';
+    for (const char *p = target; *p != '\0'; p++)
+        if (StartsWith(p, "/devices/virtual/"))
+            return false;
+    return true;
 }
 
 long Trailing(const char *name)
@@ -95,7 +104,7 @@ const char kPrinterClass[] = "/sys/class/printer";
 
 bool KeepSerial(const char *name, int *family)
 {
-    if (!HasDevice(kTtyClass, name))
+    if (!IsHardware(kTtyClass, name))
         return false;
     *family = kOtherFamily;
     for (int f = 0; f < kOtherFamily; f++)

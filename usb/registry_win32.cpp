@@ -153,23 +153,9 @@ void AskDeviceId(const char *node, char *text, size_t size)
     if (device == INVALID_HANDLE_VALUE || device == NULL)
         return;
     unsigned char answer[kDeviceIdText + 2];
-    OVERLAPPED overlapped;
-    ZeroMemory(&overlapped, sizeof overlapped);
     DWORD got = 0;
-    bool done = DeviceIoControl(device, kGet1284Id, NULL, 0, answer, sizeof answer, &got,
-                                &overlapped) != FALSE;
-    if (!done && GetLastError() == ERROR_IO_PENDING) {
-        for (DWORD waited = 0; !done && waited < (DWORD)kDeviceIdWaitMs; waited += kReadPollMs) {
-            Sleep(kReadPollMs);
-            done = GetOverlappedResult(device, &overlapped, &got, FALSE) != FALSE;
-            if (!done && GetLastError() != ERROR_IO_INCOMPLETE)
-                break;
-        }
-        if (!done) {
-            CancelAndCollect(device, &overlapped);
-            got = 0;
-        }
-    }
+    const bool done = AskDevice(device, kGet1284Id, answer, sizeof answer, &got,
+                                kDeviceIdWaitMs) != FALSE;
     CloseHandle(device);
     if (!done || got < 2)
         return;

@@ -19,7 +19,8 @@ const std::vector<std::string> kPlainFunctions = {
     "setbaudrate", "sendbuf", "sendcommand", "RcvBuf", "GetDllVersion",
     "norvat_open", "norvat_close", "norvat_write", "norvat_read", "norvat_set_baud_rate",
     "norvat_cancel", "norvat_list_ports", "norvat_port_list_get", "norvat_free_port_list",
-    "norvat_error_text"};
+    "norvat_error_text", "norvat_status", "norvat_pending", "norvat_discard_input",
+    "norvat_escpos_status"};
 const std::vector<std::string> kOtherCode = {"_ZN7CNorvatC1Ev", "_ZN7CNorvatC2Ev",
                                              "_ZN7CNorvataSERKS_", "_Z8fnNorvatv"};
 const std::string kDataExport = "nNorvat";
