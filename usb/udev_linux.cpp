@@ -30,9 +30,12 @@ bool ReadEntry(struct udev *udev, const char *syspath, Entry *entry, bool withDe
         return false;
     bool read = false;
     const char *node = udev_device_get_devnode(device);
-    /* The parent belongs to device and goes with it. */
+    /* The parents belong to device and go with it. usblp keeps the device id on the interface
+     * it is bound to, not on its usbmisc node. */
     struct udev_device *usb =
         udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+    struct udev_device *interface =
+        udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface");
     if (node != NULL && usb != NULL &&
         BuildDeviceLink(entry->link, sizeof entry->link,
                         udev_device_get_sysattr_value(usb, "idVendor"),
@@ -41,7 +44,8 @@ bool ReadEntry(struct udev *udev, const char *syspath, Entry *entry, bool withDe
         CopyText(entry->node, sizeof entry->node, node);
         read = !withDescription ||
                DescribePrinter(entry->description, sizeof entry->description,
-                               udev_device_get_sysattr_value(device, "ieee1284_id"),
+                               interface != NULL ? udev_device_get_sysattr_value(interface, "ieee1284_id")
+                                                 : NULL,
                                udev_device_get_sysattr_value(usb, "product"));
     }
     udev_device_unref(device);

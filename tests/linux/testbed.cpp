@@ -15,16 +15,100 @@
 
 namespace {
 
-const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
+// The device records, in the description format umockdev reads, shaped as the kernel's drivers
+// register the devices (sysfs path, subsystem, driver, parents, the attributes read).
 
-std::string UsbDevicePath(const UsbPrinter &p) { return kUsbHost + p.usbPort; }
-std::string InterfacePath(const UsbPrinter &p) { return UsbDevicePath(p) + "/" + p.usbPort + ":1.0"; }
-std::string NodePath(const UsbPrinter &p) { return InterfacePath(p) + "/usbmisc/" + p.node; }
+// One device: its sysfs path, then "E: KEY=value" (udev property), "A: key=value" (attribute)
+// and "N: node" (a pty as /dev/<node>) lines.
+std::string Record(const std::string &path, const std::string &lines)
+{
+    return "P: " + path + "\n" + lines + "\n";
+}
+
+// A class device with a device number: /dev/<node> made as a pty unless made is false (udev
+// would still report the name).
+std::string NodeRecord(const std::string &path, const std::string &node, const std::string &subsystem,
+                       int major, int minor, bool made = true, const std::string &more = "")
+{
+    return Record(path, (made ? "N: " + node + "\n" : "") + "E: DEVNAME=/dev/" + node + "\nE: SUBSYSTEM=" +
+                            subsystem + "\nA: dev=" + std::to_string(major) + ":" +
+                            std::to_string(minor) + "\n" + more);
+}
 
 // The number at the end of a node name: lp12 -> 12.
 int NodeNumber(const std::string &node)
 {
     return std::atoi(node.c_str() + node.find_first_of("0123456789"));
+}
+
+std::string Hex2(int n)
+{
+    char text[8];
+    snprintf(text, sizeof text, "%02x", n);
+    return text;
+}
+
+// The board's PnP device 00:<nn> (ACPI id, e.g. PNP0501 a 16550A UART), bound to driver.
+std::string PnpPath(int number) { return "/devices/pnp0/00:" + Hex2(number); }
+std::string PnpRecord(int number, const std::string &id, const std::string &driver)
+{
+    return Record(PnpPath(number), "E: SUBSYSTEM=pnp\nE: DRIVER=" + driver + "\nA: id=" + id + "\n");
+}
+
+// Lines first..first+count-1 of the 8250 driver on one physical device, as serial_core
+// registers them: the device's controller <dev>:0, a port <dev>:0.<id> per line (ids from
+// firstId), and ttyS<line> under it. type is the UART's (4 a 16550A, 0 none behind the line:
+// no node then).
+std::string UartRecords(const std::string &physical, int first, int count, int firstId, int type)
+{
+    const std::string name = physical.substr(physical.rfind('/') + 1);
+    const std::string ctrl = physical + "/" + name + ":0";
+    std::string d = Record(ctrl, "E: DEVTYPE=ctrl\nE: DRIVER=ctrl\nE: SUBSYSTEM=serial-base\n");
+    for (int line = first; line < first + count; line++) {
+        const std::string port = ctrl + "/" + name + ":0." + std::to_string(firstId + line - first);
+        d += Record(port, "E: DEVTYPE=port\nE: DRIVER=port\nE: SUBSYSTEM=serial-base\n") +
+             NodeRecord(port + "/tty/ttyS" + std::to_string(line), "ttyS" + std::to_string(line), "tty", 4,
+                        64 + line, type != 0, "A: type=" + std::to_string(type) + "\n");
+    }
+    return d;
+}
+
+// The lp driver's node for parport<n>: in the class "printer", its parent the port's hardware
+// (physical); the parport device itself sits on the parport bus with no parent.
+std::string ParallelRecords(const std::string &physical, int n)
+{
+    const std::string name = "lp" + std::to_string(n);
+    return NodeRecord(physical + "/printer/" + name, name, "printer", 6, n) +
+           Record("/devices/parport" + std::to_string(n), "E: DEVTYPE=parport\nE: SUBSYSTEM=parport\n");
+}
+
+const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
+
+std::string UsbDevicePath(const std::string &usbPort) { return kUsbHost + usbPort; }
+std::string InterfacePath(const std::string &usbPort) { return UsbDevicePath(usbPort) + "/" + usbPort + ":1.0"; }
+std::string PrinterPath(const UsbPrinter &p) { return InterfacePath(p.usbPort) + "/usbmisc/" + p.node; }
+// ttyUSBn has a usb-serial port device between interface and tty; ttyACMn has none.
+std::string SerialPortPath(const UsbSerial &s) { return InterfacePath(s.usbPort) + "/" + s.node; }
+bool HasSerialPort(const UsbSerial &s) { return s.driver != "cdc_acm"; }
+std::string TtyPath(const UsbSerial &s)
+{
+    return (HasSerialPort(s) ? SerialPortPath(s) : InterfacePath(s.usbPort)) + "/tty/" + s.node;
+}
+
+// A USB device and its first interface, bound to driver (interfaceLines: its attributes).
+std::string UsbRecords(const std::string &usbPort, const std::string &vendor, const std::string &product,
+                       const std::string &serial, const std::string &productName, const std::string &driver,
+                       const std::string &interfaceLines = "")
+{
+    std::string d = "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\nA: idVendor=" + vendor +
+                    "\nA: idProduct=" + product + "\n";
+    if (!serial.empty())
+        d += "A: serial=" + serial + "\n";
+    if (!productName.empty())
+        d += "A: product=" + productName + "\n";
+    return Record(UsbDevicePath(usbPort), d) +
+           Record(InterfacePath(usbPort),
+                  "E: DEVTYPE=usb_interface\nE: DRIVER=" + driver + "\nE: SUBSYSTEM=usb\n" + interfaceLines);
 }
 
 // Passes every ioctl to the pty; with roundOff set, a rate of 12345 becomes 12300 on the way,
@@ -113,20 +197,27 @@ Testbed::Testbed()
         error_ = "not under umockdev-wrapper: refusing to touch the machine's real ports";
         return;
     }
-    std::string devices;
-    for (int n = 0; n <= 8; n++) {
-        const std::string name = "ttyS" + std::to_string(n);
-        devices += "P: /devices/platform/serial8250/tty/" + name + "\nN: " + name +
-                   "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=tty\nA: dev=4:" +
-                   std::to_string(64 + n) + "\n\n";
-    }
-    for (int n = 0; n <= 1; n++) {
-        const std::string name = "lp" + std::to_string(n);
-        devices += "P: /devices/platform/parport_pc.956/parport" + std::to_string(n) + "/" + name +
-                   "\nN: " + name + "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=lp\nA: dev=6:" +
-                   std::to_string(n) + "\n\n";
-    }
-    ready_ = Add(devices);
+    // COM1-COM9 on the board, then the lines the 8250 driver registered at start (it was built
+    // for 32) that no UART took over (their ports keep the ids they got then), then the board's
+    // parallel port and a PCI card's, then the board's USB hub.
+    std::string d;
+    for (int line = 0; line <= 8; line++)
+        d += PnpRecord(3 + line, "PNP0501", "serial") + UartRecords(PnpPath(3 + line), line, 1, 0, 4);
+    d += Record("/devices/platform/serial8250", "E: DRIVER=serial8250\nE: SUBSYSTEM=platform\n") +
+         UartRecords("/devices/platform/serial8250", 9, 23, 9, 0);
+    const std::string card = "/devices/pci0000:00/0000:00:1c.0/0000:03:00.0";
+    d += PnpRecord(2, "PNP0401", "parport_pc") + ParallelRecords(PnpPath(2), 0) +
+         Record(card, "E: DRIVER=parport_pc\nE: SUBSYSTEM=pci\n") + ParallelRecords(card, 1);
+    d += UsbRecords("1-1", "05e3", "0610", "", "USB2.0 Hub", "hub");
+    UsbSerial display;
+    display.usbPort = "1-1.2";
+    display.node = "ttyACM0";
+    display.driver = "cdc_acm";
+    display.vendor = "0483";
+    display.product = "5740";
+    display.serial = "206F35A4";
+    display.productName = "Customer display";
+    ready_ = Add(d) && Plug(UsbSerial()) && Plug(display);
 }
 
 Testbed::~Testbed()
@@ -151,31 +242,42 @@ bool Testbed::Add(const std::string &description)
 
 bool Testbed::Plug(const UsbPrinter &p)
 {
-    std::string d = "P: " + UsbDevicePath(p) + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" +
-                    "A: idVendor=" + p.vendor + "\nA: idProduct=" + p.product + "\n";
-    if (!p.serial.empty())
-        d += "A: serial=" + p.serial + "\n";
-    if (!p.productName.empty())
-        d += "A: product=" + p.productName + "\n";
-    d += "\nP: " + InterfacePath(p) + "\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n" +
-         "E: SUBSYSTEM=usb\n\nP: " + NodePath(p) + "\nN: usb/" + p.node +
-         "\nE: DEVNAME=/dev/usb/" + p.node + "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" +
-         std::to_string(NodeNumber(p.node)) + "\n";
-    if (!p.deviceId.empty())
-        d += "A: ieee1284_id=" + p.deviceId + "\n";
-    return Add(d);
+    return Add(UsbRecords(p.usbPort, p.vendor, p.product, p.serial, p.productName, "usblp",
+                          p.deviceId.empty() ? "" : "A: ieee1284_id=" + p.deviceId + "\n") +
+               NodeRecord(PrinterPath(p), "usb/" + p.node, "usbmisc", 180, NodeNumber(p.node)));
 }
 
 bool Testbed::Unplug(const UsbPrinter &p)
 {
-    const std::string node = "/dev/usb/" + p.node;
+    return Pull("/dev/usb/" + p.node, {PrinterPath(p), InterfacePath(p.usbPort), UsbDevicePath(p.usbPort)});
+}
+
+bool Testbed::Plug(const UsbSerial &s)
+{
+    const bool acm = !HasSerialPort(s);
+    return Add(UsbRecords(s.usbPort, s.vendor, s.product, s.serial, s.productName, s.driver) +
+               (acm ? "" : Record(SerialPortPath(s), "E: DRIVER=" + s.driver + "\nE: SUBSYSTEM=usb-serial\n")) +
+               NodeRecord(TtyPath(s), s.node, "tty", acm ? 166 : 188, NodeNumber(s.node)));
+}
+
+bool Testbed::Unplug(const UsbSerial &s)
+{
+    std::vector<std::string> paths = {TtyPath(s), InterfacePath(s.usbPort), UsbDevicePath(s.usbPort)};
+    if (HasSerialPort(s))
+        paths.insert(paths.begin() + 1, SerialPortPath(s));
+    return Pull("/dev/" + s.node, paths);
+}
+
+// Removes the records at paths (children first) and hangs up node's pty.
+bool Testbed::Pull(const std::string &node, const std::vector<std::string> &paths)
+{
     const int end = umockdev_testbed_get_dev_fd(bed_, node.c_str());
     const std::string root = umockdev_testbed_get_root_dir(bed_);
     char pts[64] = {0};
     if (end < 0 || readlink((root + node).c_str(), pts, sizeof pts - 1) <= 0)
         return false;
     // Children first, or their class links stay and the bed refuses later additions.
-    for (const std::string &path : {NodePath(p), InterfacePath(p), UsbDevicePath(p)})
+    for (const std::string &path : paths)
         umockdev_testbed_remove_device(bed_, ("/sys" + path).c_str());
     // Closing the pty's far end is the hang-up an open descriptor sees; the bed keeps a
     // harmless descriptor under the same number.
