@@ -4,6 +4,7 @@
 #include <asm/termbits.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/lp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -85,7 +86,10 @@ std::string ParallelRecords(const std::string &physical, int n)
 const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
 
 std::string UsbDevicePath(const std::string &usbPort) { return kUsbHost + usbPort; }
-std::string InterfacePath(const std::string &usbPort) { return UsbDevicePath(usbPort) + "/" + usbPort + ":1.0"; }
+std::string InterfacePath(const std::string &usbPort)
+{
+    return UsbDevicePath(usbPort) + "/" + usbPort + ":1.0";
+}
 std::string PrinterPath(const UsbPrinter &p) { return InterfacePath(p.usbPort) + "/usbmisc/" + p.node; }
 // ttyUSBn has a usb-serial port device between interface and tty; ttyACMn has none.
 std::string SerialPortPath(const UsbSerial &s) { return InterfacePath(s.usbPort) + "/" + s.node; }
@@ -111,15 +115,78 @@ std::string UsbRecords(const std::string &usbPort, const std::string &vendor, co
                   "E: DEVTYPE=usb_interface\nE: DRIVER=" + driver + "\nE: SUBSYSTEM=usb\n" + interfaceLines);
 }
 
-// Passes every ioctl to the pty; with roundOff set, a rate of 12345 becomes 12300 on the way,
-// as a driver that cannot make it exactly would do.
-gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roundOff)
+} // namespace
+
+// What one node's ioctl handler answers: set on the test's thread, read on umockdev's.
+struct EmulatedNode {
+    UMockdevIoctlBase *handler = nullptr;
+    int end = -1;                      // the node's device end
+    std::atomic<bool> roundOff{false}; // TCSETS2 and kin: 12345 bit/s become 12300
+    std::atomic<bool> uart{false};     // TIOCOUTQ and TCFLSH act on what the end has not read
+    std::atomic<int> status{-1};       // LPGETSTATUS's answer; negative: the pty's
+    std::atomic<int> modem{-1};        // TIOCMGET's answer; negative: the pty's
+    std::atomic<int> gone{0};          // once the device is gone, the errno of every request
+};
+
+namespace {
+
+// Answers a request whose argument points to an int with value.
+void AnswerInt(UMockdevIoctlClient *client, int value)
 {
+    GError *error = nullptr;
+    UMockdevIoctlData *data =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(int), &error);
+    g_clear_error(&error);
+    if (data != nullptr)
+        *reinterpret_cast<int *>(data->data) = value;
+    umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
+}
+
+// The bytes a UART's output queue holds: those the device end has not read. The pty hands
+// written bytes to the device end a moment later; a UART has them at once.
+int OutputQueue(int end)
+{
+    struct pollfd arrived = {end, POLLIN, 0};
+    int queued = 0;
+    if (ioctl(end, FIONREAD, &queued) == 0 && queued == 0 && poll(&arrived, 1, 20) > 0)
+        ioctl(end, FIONREAD, &queued);
+    return queued;
+}
+
+// One node's driver: answers what was enabled for it (user: its EmulatedNode), and passes every
+// other request to the pty.
+gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
+{
+    const EmulatedNode &node = *static_cast<const EmulatedNode *>(user);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    if (roundOff != nullptr && (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2)) {
+    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    if (node.gone != 0) {
+        umockdev_ioctl_client_complete(client, -1, node.gone);
+        return TRUE;
+    }
+    if (request == LPGETSTATUS && node.status >= 0) {
+        AnswerInt(client, node.status);
+        return TRUE;
+    }
+    if (request == TIOCMGET && node.modem >= 0) {
+        AnswerInt(client, node.modem);
+        return TRUE;
+    }
+    if (request == TIOCOUTQ && node.uart) {
+        AnswerInt(client, OutputQueue(node.end));
+        return TRUE;
+    }
+    // The argument's bytes are the value the caller passed: for TCFLSH the queue selector.
+    const unsigned long selector =
+        arg->data_len >= (int)sizeof(unsigned long) ? *reinterpret_cast<unsigned long *>(arg->data) : 0;
+    if (request == TCFLSH && node.uart && (selector == TCOFLUSH || selector == TCIOFLUSH)) {
+        char discard[4096];
+        while (read(node.end, discard, sizeof discard) > 0) {
+        }
+    }
+    if (node.roundOff && (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2)) {
         GError *error = nullptr;
-        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(
-            umockdev_ioctl_client_get_arg(client), 0, sizeof(struct termios2), &error);
+        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(struct termios2), &error);
         if (data != nullptr) {
             auto *t = reinterpret_cast<struct termios2 *>(data->data);
             if (t->c_ospeed == 12345)
@@ -133,44 +200,6 @@ gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roun
     g_clear_error(&failure);
     umockdev_ioctl_client_complete(client, result, error);
     return TRUE;
-}
-
-// A UART's output queue over a pty: the bytes the device end (user data: its descriptor) has not
-// read. Every other request goes to the pty.
-gboolean OnUartIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer end)
-{
-    const int fd = (int)(intptr_t)end;
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    if (request == TIOCOUTQ) {
-        GError *error = nullptr;
-        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
-        g_clear_error(&error);
-        // The pty hands written bytes to the device end a moment later; a UART has them at once.
-        struct pollfd arrived = {fd, POLLIN, 0};
-        int queued = 0;
-        if (ioctl(fd, FIONREAD, &queued) == 0 && queued == 0 && poll(&arrived, 1, 20) > 0)
-            ioctl(fd, FIONREAD, &queued);
-        if (data != nullptr)
-            *reinterpret_cast<int *>(data->data) = queued;
-        umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
-        return TRUE;
-    }
-    // The argument's bytes are the value the caller passed: for TCFLSH the queue selector.
-    const unsigned long selector =
-        arg->data_len >= (int)sizeof(unsigned long) ? *reinterpret_cast<unsigned long *>(arg->data) : 0;
-    if (request == TCFLSH && (selector == TCOFLUSH || selector == TCIOFLUSH)) {
-        char discard[4096];
-        while (read(fd, discard, sizeof discard) > 0) {
-        }
-    }
-    return OnIoctl(nullptr, client, nullptr);
-}
-
-std::vector<UMockdevIoctlBase *> &Handlers()
-{
-    static std::vector<UMockdevIoctlBase *> handlers;
-    return handlers;
 }
 
 } // namespace
@@ -222,9 +251,9 @@ Testbed::Testbed()
 
 Testbed::~Testbed()
 {
-    for (UMockdevIoctlBase *handler : Handlers())
-        g_object_unref(handler);
-    Handlers().clear();
+    // The nodes, which the handlers' callbacks use, go only after the handlers and the bed.
+    for (auto &node : nodes_)
+        g_object_unref(node.second->handler);
     if (bed_ != nullptr)
         g_object_unref(bed_);
 }
@@ -249,15 +278,18 @@ bool Testbed::Plug(const UsbPrinter &p)
 
 bool Testbed::Unplug(const UsbPrinter &p)
 {
-    return Pull("/dev/usb/" + p.node, {PrinterPath(p), InterfacePath(p.usbPort), UsbDevicePath(p.usbPort)});
+    return Pull("/dev/usb/" + p.node, {PrinterPath(p), InterfacePath(p.usbPort), UsbDevicePath(p.usbPort)},
+                ENODEV);
 }
 
 bool Testbed::Plug(const UsbSerial &s)
 {
-    const bool acm = !HasSerialPort(s);
+    const bool port = HasSerialPort(s);
+    const std::string portRecord =
+        Record(SerialPortPath(s), "E: DRIVER=" + s.driver + "\nE: SUBSYSTEM=usb-serial\n");
     return Add(UsbRecords(s.usbPort, s.vendor, s.product, s.serial, s.productName, s.driver) +
-               (acm ? "" : Record(SerialPortPath(s), "E: DRIVER=" + s.driver + "\nE: SUBSYSTEM=usb-serial\n")) +
-               NodeRecord(TtyPath(s), s.node, "tty", acm ? 166 : 188, NodeNumber(s.node)));
+               (port ? portRecord : "") +
+               NodeRecord(TtyPath(s), s.node, "tty", port ? 188 : 166, NodeNumber(s.node)));
 }
 
 bool Testbed::Unplug(const UsbSerial &s)
@@ -265,17 +297,21 @@ bool Testbed::Unplug(const UsbSerial &s)
     std::vector<std::string> paths = {TtyPath(s), InterfacePath(s.usbPort), UsbDevicePath(s.usbPort)};
     if (HasSerialPort(s))
         paths.insert(paths.begin() + 1, SerialPortPath(s));
-    return Pull("/dev/" + s.node, paths);
+    return Pull("/dev/" + s.node, paths, EIO);
 }
 
-// Removes the records at paths (children first) and hangs up node's pty.
-bool Testbed::Pull(const std::string &node, const std::vector<std::string> &paths)
+// Removes the records at paths (children first), makes node's handler answer goneError and
+// hangs up node's pty.
+bool Testbed::Pull(const std::string &node, const std::vector<std::string> &paths, int goneError)
 {
     const int end = umockdev_testbed_get_dev_fd(bed_, node.c_str());
     const std::string root = umockdev_testbed_get_root_dir(bed_);
     char pts[64] = {0};
     if (end < 0 || readlink((root + node).c_str(), pts, sizeof pts - 1) <= 0)
         return false;
+    const auto emulated = nodes_.find(node);
+    if (emulated != nodes_.end())
+        emulated->second->gone = goneError;
     // Children first, or their class links stay and the bed refuses later additions.
     for (const std::string &path : paths)
         umockdev_testbed_remove_device(bed_, ("/sys" + path).c_str());
@@ -298,30 +334,59 @@ int Testbed::End(const std::string &node)
     return umockdev_testbed_get_dev_fd(bed_, node.c_str());
 }
 
+EmulatedNode *Testbed::Emulate(const std::string &node)
+{
+    const auto known = nodes_.find(node);
+    if (known != nodes_.end())
+        return known->second.get();
+    auto made = std::make_unique<EmulatedNode>();
+    made->end = End(node);
+    if (made->end < 0)
+        return nullptr;
+    made->handler = umockdev_ioctl_base_new();
+    g_signal_connect(made->handler, "handle-ioctl", G_CALLBACK(OnIoctl), made.get());
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(bed_, node.c_str(), made->handler, &error)) {
+        error_ = error != nullptr ? error->message : "umockdev refused the ioctl handler";
+        g_clear_error(&error);
+        g_object_unref(made->handler);
+        return nullptr;
+    }
+    return (nodes_[node] = std::move(made)).get();
+}
+
 bool Testbed::PassIoctls(const std::string &node, bool roundOff)
 {
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl),
-                     roundOff ? reinterpret_cast<gpointer>(1) : nullptr);
-    Handlers().push_back(handler);
-    GError *error = nullptr;
-    const bool attached = umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
-    g_clear_error(&error);
-    return attached;
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->roundOff = roundOff;
+    return emulated != nullptr;
 }
 
 bool Testbed::EmulateUart(const std::string &node)
 {
-    const int end = End(node);
-    int flags = fcntl(end, F_GETFL);
-    fcntl(end, F_SETFL, flags | O_NONBLOCK);
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnUartIoctl), (gpointer)(intptr_t)end);
-    Handlers().push_back(handler);
-    GError *error = nullptr;
-    const bool attached = end >= 0 && umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
-    g_clear_error(&error);
-    return attached;
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated == nullptr)
+        return false;
+    fcntl(emulated->end, F_SETFL, fcntl(emulated->end, F_GETFL) | O_NONBLOCK);
+    emulated->uart = true;
+    return true;
+}
+
+bool Testbed::SetPrinterStatus(const std::string &node, int status)
+{
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->status = status;
+    return emulated != nullptr;
+}
+
+bool Testbed::SetModemLines(const std::string &node, int bits)
+{
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->modem = bits;
+    return emulated != nullptr;
 }
 
 std::string ReadEnd(int fd, size_t count, int ms)

@@ -46,6 +46,9 @@ struct UsbSerial {
     std::string productName = "FT232R USB UART";
 };
 
+// Per-node emulation state, shared with the node's ioctl handler (testbed.cpp).
+struct EmulatedNode;
+
 class Testbed {
 public:
     // The standard bed, a point-of-sale machine as the kernel shows it:
@@ -67,8 +70,9 @@ public:
     const std::string &Error() const { return error_; }
 
     // Plugging in and pulling out. A pulled device's records and node go, an open descriptor of
-    // it sees the hang-up. It can come back only under another node name, and then best at
-    // another USB port.
+    // it sees the hang-up, and its node's ioctl handler (if one was attached) answers every
+    // request as the driver of a gone device does: ENODEV from usblp, EIO from a tty. It can
+    // come back only under another node name, and then best at another USB port.
     bool Plug(const UsbPrinter &printer);
     bool Unplug(const UsbPrinter &printer);
     bool Plug(const UsbSerial &device);
@@ -76,6 +80,12 @@ public:
 
     // The device's end of a node, e.g. "/dev/ttyS0": what the library writes arrives here.
     int End(const std::string &node);
+
+    // What a node's driver answers beyond what a pty does. Each node gets one ioctl handler,
+    // which answers what was enabled for it here and passes every other request to the pty.
+    // Enable before the node is opened: umockdev ties a descriptor to its node's handler at
+    // open(). The values can change at any time after that. Each returns false if the handler
+    // could not be attached.
 
     // Ioctls on node that umockdev would refuse (TIOCEXCL, termios2) go to the pty instead;
     // with roundOff, a driver that keeps 12300 when asked for 12345 (and takes other rates).
@@ -85,10 +95,21 @@ public:
     // what the line has not sent (TIOCOUTQ), and an output flush (TCFLSH) discards it there.
     bool EmulateUart(const std::string &node);
 
+    // LPGETSTATUS on a printer node (/dev/usb/lpN, /dev/lpN) answers status, the printer's
+    // status byte in the parallel port's bit layout (<linux/lp.h>: LP_PERRORP 0x08 no error,
+    // LP_PSELECD 0x10 online, LP_POUTPA 0x20 out of paper). A negative status: the pty answers.
+    bool SetPrinterStatus(const std::string &node, int status);
+
+    // TIOCMGET on a serial node answers bits (TIOCM_DSR, TIOCM_CTS, TIOCM_CD, TIOCM_RI, ...).
+    // Negative bits: the pty answers.
+    bool SetModemLines(const std::string &node, int bits);
+
 private:
     bool Add(const std::string &description);
-    bool Pull(const std::string &node, const std::vector<std::string> &paths);
+    bool Pull(const std::string &node, const std::vector<std::string> &paths, int goneError);
+    EmulatedNode *Emulate(const std::string &node);
     UMockdevTestbed *bed_ = nullptr;
+    std::map<std::string, std::unique_ptr<EmulatedNode>> nodes_;
     bool ready_ = false;
     std::string error_;
 };
