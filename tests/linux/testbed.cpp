@@ -85,7 +85,14 @@ std::string ParallelRecords(const std::string &physical, int n)
 
 const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
 
-std::string UsbDevicePath(const std::string &usbPort) { return kUsbHost + usbPort; }
+// A device behind a hub sits under the hub's: usb1/1-1/1-1.2.
+std::string UsbDevicePath(const std::string &usbPort)
+{
+    std::string path = kUsbHost;
+    for (size_t dot = usbPort.find('.'); dot != std::string::npos; dot = usbPort.find('.', dot + 1))
+        path += usbPort.substr(0, dot) + "/";
+    return path + usbPort;
+}
 std::string InterfacePath(const std::string &usbPort)
 {
     return UsbDevicePath(usbPort) + "/" + usbPort + ":1.0";

@@ -38,7 +38,7 @@ struct UsbPrinter {
 // usb-serial driver (ftdi_sio, ...) puts ttyUSBn under a usb-serial port of the interface;
 // cdc_acm puts ttyACMn right under the interface. The defaults are the bed's ttyUSB0.
 struct UsbSerial {
-    std::string usbPort = "1-1.1"; // behind the board's hub at usb1/1-1
+    std::string usbPort = "1-1.1"; // behind the board's hub: sysfs .../usb1/1-1/1-1.1
     std::string node = "ttyUSB0";  // /dev/<node>
     std::string driver = "ftdi_sio";
     std::string vendor = "0403", product = "6001";
