@@ -20,11 +20,12 @@ struct Family {
 };
 
 // The serial ports (built-in, USB adapters, USB modems) and parallel ports a printer may be on.
+// The parallel printer driver (lp) registers its nodes in the device class "printer".
 const Family kFamilies[] = {
     {"tty", "ttyS*", "serial"},
     {"tty", "ttyUSB*", "serial"},
     {"tty", "ttyACM*", "serial"},
-    {"lp", "lp*", "parallel"},
+    {"printer", "lp*", "parallel"},
 };
 
 // The number at the end of a node's name: ttyS12 -> 12.

@@ -22,6 +22,15 @@ struct Entry {
     char node[kLinkField];
 };
 
+/* The printer's IEEE 1284 device id: usblp keeps it on the USB interface it is bound to, not
+ * on its usbmisc node. NULL when there is none. The interface belongs to device. */
+const char *DeviceId(const Libudev *u, struct udev_device *device)
+{
+    struct udev_device *interface =
+        u->udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface");
+    return interface != NULL ? u->udev_device_get_sysattr_value(interface, "ieee1284_id") : NULL;
+}
+
 /* Reads the device at syspath into entry. An entry without a device node, without a parent USB
  * device or without a serial is not live. The description is read only when asked for. */
 bool ReadEntry(const Libudev *u, struct udev *udev, const char *syspath, Entry *entry,
@@ -43,7 +52,7 @@ bool ReadEntry(const Libudev *u, struct udev *udev, const char *syspath, Entry *
         CopyText(entry->node, sizeof entry->node, node);
         read = !withDescription ||
                DescribePrinter(entry->description, sizeof entry->description,
-                               u->udev_device_get_sysattr_value(device, "ieee1284_id"),
+                               DeviceId(u, device),
                                u->udev_device_get_sysattr_value(usb, "product"));
     }
     u->udev_device_unref(device);
@@ -113,7 +122,7 @@ bool ReadPrinter(const Libudev *u, struct udev *udev, const char *syspath, Print
     struct udev_device *usb =
         u->udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
     const char *serial = usb != NULL ? u->udev_device_get_sysattr_value(usb, "serial") : NULL;
-    const char *deviceId = u->udev_device_get_sysattr_value(device, "ieee1284_id");
+    const char *deviceId = DeviceId(u, device);
     bool read = node != NULL && usb != NULL &&
                 BuildPrinterLink(record->link, sizeof record->link,
                                  u->udev_device_get_sysattr_value(usb, "idVendor"),

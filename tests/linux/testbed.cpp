@@ -4,6 +4,7 @@
 #include <asm/termbits.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/lp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -15,11 +16,25 @@
 
 namespace {
 
-const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
+// The device records, in the description format umockdev reads, shaped as the kernel's drivers
+// register the devices (sysfs path, subsystem, driver, parents, the attributes read).
 
-std::string UsbDevicePath(const UsbPrinter &p) { return kUsbHost + p.usbPort; }
-std::string InterfacePath(const UsbPrinter &p) { return UsbDevicePath(p) + "/" + p.usbPort + ":1.0"; }
-std::string NodePath(const UsbPrinter &p) { return InterfacePath(p) + "/usbmisc/" + p.node; }
+// One device: its sysfs path, then "E: KEY=value" (udev property), "A: key=value" (attribute)
+// and "N: node" (a pty as /dev/<node>) lines.
+std::string Record(const std::string &path, const std::string &lines)
+{
+    return "P: " + path + "\n" + lines + "\n";
+}
+
+// A class device with a device number: /dev/<node> made as a pty unless made is false (udev
+// would still report the name).
+std::string NodeRecord(const std::string &path, const std::string &node, const std::string &subsystem,
+                       int major, int minor, bool made = true, const std::string &more = "")
+{
+    return Record(path, (made ? "N: " + node + "\n" : "") + "E: DEVNAME=/dev/" + node + "\nE: SUBSYSTEM=" +
+                            subsystem + "\nA: dev=" + std::to_string(major) + ":" +
+                            std::to_string(minor) + "\n" + more);
+}
 
 // The number at the end of a node name: lp12 -> 12.
 int NodeNumber(const std::string &node)
@@ -27,15 +42,158 @@ int NodeNumber(const std::string &node)
     return std::atoi(node.c_str() + node.find_first_of("0123456789"));
 }
 
-// Passes every ioctl to the pty; with roundOff set, a rate of 12345 becomes 12300 on the way,
-// as a driver that cannot make it exactly would do.
-gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roundOff)
+std::string Hex2(int n)
 {
+    char text[8];
+    snprintf(text, sizeof text, "%02x", n);
+    return text;
+}
+
+// The board's PnP device 00:<nn> (ACPI id, e.g. PNP0501 a 16550A UART), bound to driver.
+std::string PnpPath(int number) { return "/devices/pnp0/00:" + Hex2(number); }
+std::string PnpRecord(int number, const std::string &id, const std::string &driver)
+{
+    return Record(PnpPath(number), "E: SUBSYSTEM=pnp\nE: DRIVER=" + driver + "\nA: id=" + id + "\n");
+}
+
+// Lines first..first+count-1 of the 8250 driver on one physical device, as serial_core
+// registers them: the device's controller <dev>:0, a port <dev>:0.<id> per line (ids from
+// firstId), and ttyS<line> under it. type is the UART's (4 a 16550A, 0 none behind the line:
+// no node then).
+std::string UartRecords(const std::string &physical, int first, int count, int firstId, int type)
+{
+    const std::string name = physical.substr(physical.rfind('/') + 1);
+    const std::string ctrl = physical + "/" + name + ":0";
+    std::string d = Record(ctrl, "E: DEVTYPE=ctrl\nE: DRIVER=ctrl\nE: SUBSYSTEM=serial-base\n");
+    for (int line = first; line < first + count; line++) {
+        const std::string port = ctrl + "/" + name + ":0." + std::to_string(firstId + line - first);
+        d += Record(port, "E: DEVTYPE=port\nE: DRIVER=port\nE: SUBSYSTEM=serial-base\n") +
+             NodeRecord(port + "/tty/ttyS" + std::to_string(line), "ttyS" + std::to_string(line), "tty", 4,
+                        64 + line, type != 0, "A: type=" + std::to_string(type) + "\n");
+    }
+    return d;
+}
+
+// The lp driver's node for parport<n>: in the class "printer", its parent the port's hardware
+// (physical); the parport device itself sits on the parport bus with no parent.
+std::string ParallelRecords(const std::string &physical, int n)
+{
+    const std::string name = "lp" + std::to_string(n);
+    return NodeRecord(physical + "/printer/" + name, name, "printer", 6, n) +
+           Record("/devices/parport" + std::to_string(n), "E: DEVTYPE=parport\nE: SUBSYSTEM=parport\n");
+}
+
+const char kUsbHost[] = "/devices/pci0000:00/0000:00:14.0/usb1/";
+
+// A device behind a hub sits under the hub's: usb1/1-1/1-1.2.
+std::string UsbDevicePath(const std::string &usbPort)
+{
+    std::string path = kUsbHost;
+    for (size_t dot = usbPort.find('.'); dot != std::string::npos; dot = usbPort.find('.', dot + 1))
+        path += usbPort.substr(0, dot) + "/";
+    return path + usbPort;
+}
+std::string InterfacePath(const std::string &usbPort)
+{
+    return UsbDevicePath(usbPort) + "/" + usbPort + ":1.0";
+}
+std::string PrinterPath(const UsbPrinter &p) { return InterfacePath(p.usbPort) + "/usbmisc/" + p.node; }
+// ttyUSBn has a usb-serial port device between interface and tty; ttyACMn has none.
+std::string SerialPortPath(const UsbSerial &s) { return InterfacePath(s.usbPort) + "/" + s.node; }
+bool HasSerialPort(const UsbSerial &s) { return s.driver != "cdc_acm"; }
+std::string TtyPath(const UsbSerial &s)
+{
+    return (HasSerialPort(s) ? SerialPortPath(s) : InterfacePath(s.usbPort)) + "/tty/" + s.node;
+}
+
+// A USB device and its first interface, bound to driver (interfaceLines: its attributes).
+std::string UsbRecords(const std::string &usbPort, const std::string &vendor, const std::string &product,
+                       const std::string &serial, const std::string &productName, const std::string &driver,
+                       const std::string &interfaceLines = "")
+{
+    std::string d = "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\nA: idVendor=" + vendor +
+                    "\nA: idProduct=" + product + "\n";
+    if (!serial.empty())
+        d += "A: serial=" + serial + "\n";
+    if (!productName.empty())
+        d += "A: product=" + productName + "\n";
+    return Record(UsbDevicePath(usbPort), d) +
+           Record(InterfacePath(usbPort),
+                  "E: DEVTYPE=usb_interface\nE: DRIVER=" + driver + "\nE: SUBSYSTEM=usb\n" + interfaceLines);
+}
+
+} // namespace
+
+// What one node's ioctl handler answers: set on the test's thread, read on umockdev's.
+struct EmulatedNode {
+    UMockdevIoctlBase *handler = nullptr;
+    int end = -1;                      // the node's device end
+    std::atomic<bool> roundOff{false}; // TCSETS2 and kin: 12345 bit/s become 12300
+    std::atomic<bool> uart{false};     // TIOCOUTQ and TCFLSH act on what the end has not read
+    std::atomic<int> status{-1};       // LPGETSTATUS's answer; negative: the pty's
+    std::atomic<int> modem{-1};        // TIOCMGET's answer; negative: the pty's
+    std::atomic<int> gone{0};          // once the device is gone, the errno of every request
+};
+
+namespace {
+
+// Answers a request whose argument points to an int with value.
+void AnswerInt(UMockdevIoctlClient *client, int value)
+{
+    GError *error = nullptr;
+    UMockdevIoctlData *data =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(int), &error);
+    g_clear_error(&error);
+    if (data != nullptr)
+        *reinterpret_cast<int *>(data->data) = value;
+    umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
+}
+
+// The bytes a UART's output queue holds: those the device end has not read. The pty hands
+// written bytes to the device end a moment later; a UART has them at once.
+int OutputQueue(int end)
+{
+    struct pollfd arrived = {end, POLLIN, 0};
+    int queued = 0;
+    if (ioctl(end, FIONREAD, &queued) == 0 && queued == 0 && poll(&arrived, 1, 20) > 0)
+        ioctl(end, FIONREAD, &queued);
+    return queued;
+}
+
+// One node's driver: answers what was enabled for it (user: its EmulatedNode), and passes every
+// other request to the pty.
+gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
+{
+    const EmulatedNode &node = *static_cast<const EmulatedNode *>(user);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    if (roundOff != nullptr && (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2)) {
+    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    if (node.gone != 0) {
+        umockdev_ioctl_client_complete(client, -1, node.gone);
+        return TRUE;
+    }
+    if (request == LPGETSTATUS && node.status >= 0) {
+        AnswerInt(client, node.status);
+        return TRUE;
+    }
+    if (request == TIOCMGET && node.modem >= 0) {
+        AnswerInt(client, node.modem);
+        return TRUE;
+    }
+    if (request == TIOCOUTQ && node.uart) {
+        AnswerInt(client, OutputQueue(node.end));
+        return TRUE;
+    }
+    // The argument's bytes are the value the caller passed: for TCFLSH the queue selector.
+    const unsigned long selector =
+        arg->data_len >= (int)sizeof(unsigned long) ? *reinterpret_cast<unsigned long *>(arg->data) : 0;
+    if (request == TCFLSH && node.uart && (selector == TCOFLUSH || selector == TCIOFLUSH)) {
+        char discard[4096];
+        while (read(node.end, discard, sizeof discard) > 0) {
+        }
+    }
+    if (node.roundOff && (request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2)) {
         GError *error = nullptr;
-        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(
-            umockdev_ioctl_client_get_arg(client), 0, sizeof(struct termios2), &error);
+        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(struct termios2), &error);
         if (data != nullptr) {
             auto *t = reinterpret_cast<struct termios2 *>(data->data);
             if (t->c_ospeed == 12345)
@@ -49,44 +207,6 @@ gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer roun
     g_clear_error(&failure);
     umockdev_ioctl_client_complete(client, result, error);
     return TRUE;
-}
-
-// A UART's output queue over a pty: the bytes the device end (user data: its descriptor) has not
-// read. Every other request goes to the pty.
-gboolean OnUartIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer end)
-{
-    const int fd = (int)(intptr_t)end;
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    if (request == TIOCOUTQ) {
-        GError *error = nullptr;
-        UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
-        g_clear_error(&error);
-        // The pty hands written bytes to the device end a moment later; a UART has them at once.
-        struct pollfd arrived = {fd, POLLIN, 0};
-        int queued = 0;
-        if (ioctl(fd, FIONREAD, &queued) == 0 && queued == 0 && poll(&arrived, 1, 20) > 0)
-            ioctl(fd, FIONREAD, &queued);
-        if (data != nullptr)
-            *reinterpret_cast<int *>(data->data) = queued;
-        umockdev_ioctl_client_complete(client, data != nullptr ? 0 : -1, data != nullptr ? 0 : EFAULT);
-        return TRUE;
-    }
-    // The argument's bytes are the value the caller passed: for TCFLSH the queue selector.
-    const unsigned long selector =
-        arg->data_len >= (int)sizeof(unsigned long) ? *reinterpret_cast<unsigned long *>(arg->data) : 0;
-    if (request == TCFLSH && (selector == TCOFLUSH || selector == TCIOFLUSH)) {
-        char discard[4096];
-        while (read(fd, discard, sizeof discard) > 0) {
-        }
-    }
-    return OnIoctl(nullptr, client, nullptr);
-}
-
-std::vector<UMockdevIoctlBase *> &Handlers()
-{
-    static std::vector<UMockdevIoctlBase *> handlers;
-    return handlers;
 }
 
 } // namespace
@@ -113,27 +233,34 @@ Testbed::Testbed()
         error_ = "not under umockdev-wrapper: refusing to touch the machine's real ports";
         return;
     }
-    std::string devices;
-    for (int n = 0; n <= 8; n++) {
-        const std::string name = "ttyS" + std::to_string(n);
-        devices += "P: /devices/platform/serial8250/tty/" + name + "\nN: " + name +
-                   "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=tty\nA: dev=4:" +
-                   std::to_string(64 + n) + "\n\n";
-    }
-    for (int n = 0; n <= 1; n++) {
-        const std::string name = "lp" + std::to_string(n);
-        devices += "P: /devices/platform/parport_pc.956/parport" + std::to_string(n) + "/" + name +
-                   "\nN: " + name + "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=lp\nA: dev=6:" +
-                   std::to_string(n) + "\n\n";
-    }
-    ready_ = Add(devices);
+    // COM1-COM9 on the board, then the lines the 8250 driver registered at start (it was built
+    // for 32) that no UART took over (their ports keep the ids they got then), then the board's
+    // parallel port and a PCI card's, then the board's USB hub.
+    std::string d;
+    for (int line = 0; line <= 8; line++)
+        d += PnpRecord(3 + line, "PNP0501", "serial") + UartRecords(PnpPath(3 + line), line, 1, 0, 4);
+    d += Record("/devices/platform/serial8250", "E: DRIVER=serial8250\nE: SUBSYSTEM=platform\n") +
+         UartRecords("/devices/platform/serial8250", 9, 23, 9, 0);
+    const std::string card = "/devices/pci0000:00/0000:00:1c.0/0000:03:00.0";
+    d += PnpRecord(2, "PNP0401", "parport_pc") + ParallelRecords(PnpPath(2), 0) +
+         Record(card, "E: DRIVER=parport_pc\nE: SUBSYSTEM=pci\n") + ParallelRecords(card, 1);
+    d += UsbRecords("1-1", "05e3", "0610", "", "USB2.0 Hub", "hub");
+    UsbSerial display;
+    display.usbPort = "1-1.2";
+    display.node = "ttyACM0";
+    display.driver = "cdc_acm";
+    display.vendor = "0483";
+    display.product = "5740";
+    display.serial = "206F35A4";
+    display.productName = "Customer display";
+    ready_ = Add(d) && Plug(UsbSerial()) && Plug(display);
 }
 
 Testbed::~Testbed()
 {
-    for (UMockdevIoctlBase *handler : Handlers())
-        g_object_unref(handler);
-    Handlers().clear();
+    // The nodes, which the handlers' callbacks use, go only after the handlers and the bed.
+    for (auto &node : nodes_)
+        g_object_unref(node.second->handler);
     if (bed_ != nullptr)
         g_object_unref(bed_);
 }
@@ -151,31 +278,49 @@ bool Testbed::Add(const std::string &description)
 
 bool Testbed::Plug(const UsbPrinter &p)
 {
-    std::string d = "P: " + UsbDevicePath(p) + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" +
-                    "A: idVendor=" + p.vendor + "\nA: idProduct=" + p.product + "\n";
-    if (!p.serial.empty())
-        d += "A: serial=" + p.serial + "\n";
-    if (!p.productName.empty())
-        d += "A: product=" + p.productName + "\n";
-    d += "\nP: " + InterfacePath(p) + "\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\n" +
-         "E: SUBSYSTEM=usb\n\nP: " + NodePath(p) + "\nN: usb/" + p.node +
-         "\nE: DEVNAME=/dev/usb/" + p.node + "\nE: SUBSYSTEM=usbmisc\nA: dev=180:" +
-         std::to_string(NodeNumber(p.node)) + "\n";
-    if (!p.deviceId.empty())
-        d += "A: ieee1284_id=" + p.deviceId + "\n";
-    return Add(d);
+    return Add(UsbRecords(p.usbPort, p.vendor, p.product, p.serial, p.productName, "usblp",
+                          p.deviceId.empty() ? "" : "A: ieee1284_id=" + p.deviceId + "\n") +
+               NodeRecord(PrinterPath(p), "usb/" + p.node, "usbmisc", 180, NodeNumber(p.node)));
 }
 
 bool Testbed::Unplug(const UsbPrinter &p)
 {
-    const std::string node = "/dev/usb/" + p.node;
+    return Pull("/dev/usb/" + p.node, {PrinterPath(p), InterfacePath(p.usbPort), UsbDevicePath(p.usbPort)},
+                ENODEV);
+}
+
+bool Testbed::Plug(const UsbSerial &s)
+{
+    const bool port = HasSerialPort(s);
+    const std::string portRecord =
+        Record(SerialPortPath(s), "E: DRIVER=" + s.driver + "\nE: SUBSYSTEM=usb-serial\n");
+    return Add(UsbRecords(s.usbPort, s.vendor, s.product, s.serial, s.productName, s.driver) +
+               (port ? portRecord : "") +
+               NodeRecord(TtyPath(s), s.node, "tty", port ? 188 : 166, NodeNumber(s.node)));
+}
+
+bool Testbed::Unplug(const UsbSerial &s)
+{
+    std::vector<std::string> paths = {TtyPath(s), InterfacePath(s.usbPort), UsbDevicePath(s.usbPort)};
+    if (HasSerialPort(s))
+        paths.insert(paths.begin() + 1, SerialPortPath(s));
+    return Pull("/dev/" + s.node, paths, EIO);
+}
+
+// Removes the records at paths (children first), makes node's handler answer goneError and
+// hangs up node's pty.
+bool Testbed::Pull(const std::string &node, const std::vector<std::string> &paths, int goneError)
+{
     const int end = umockdev_testbed_get_dev_fd(bed_, node.c_str());
     const std::string root = umockdev_testbed_get_root_dir(bed_);
     char pts[64] = {0};
     if (end < 0 || readlink((root + node).c_str(), pts, sizeof pts - 1) <= 0)
         return false;
+    const auto emulated = nodes_.find(node);
+    if (emulated != nodes_.end())
+        emulated->second->gone = goneError;
     // Children first, or their class links stay and the bed refuses later additions.
-    for (const std::string &path : {NodePath(p), InterfacePath(p), UsbDevicePath(p)})
+    for (const std::string &path : paths)
         umockdev_testbed_remove_device(bed_, ("/sys" + path).c_str());
     // Closing the pty's far end is the hang-up an open descriptor sees; the bed keeps a
     // harmless descriptor under the same number.
@@ -196,30 +341,59 @@ int Testbed::End(const std::string &node)
     return umockdev_testbed_get_dev_fd(bed_, node.c_str());
 }
 
+EmulatedNode *Testbed::Emulate(const std::string &node)
+{
+    const auto known = nodes_.find(node);
+    if (known != nodes_.end())
+        return known->second.get();
+    auto made = std::make_unique<EmulatedNode>();
+    made->end = End(node);
+    if (made->end < 0)
+        return nullptr;
+    made->handler = umockdev_ioctl_base_new();
+    g_signal_connect(made->handler, "handle-ioctl", G_CALLBACK(OnIoctl), made.get());
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(bed_, node.c_str(), made->handler, &error)) {
+        error_ = error != nullptr ? error->message : "umockdev refused the ioctl handler";
+        g_clear_error(&error);
+        g_object_unref(made->handler);
+        return nullptr;
+    }
+    return (nodes_[node] = std::move(made)).get();
+}
+
 bool Testbed::PassIoctls(const std::string &node, bool roundOff)
 {
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl),
-                     roundOff ? reinterpret_cast<gpointer>(1) : nullptr);
-    Handlers().push_back(handler);
-    GError *error = nullptr;
-    const bool attached = umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
-    g_clear_error(&error);
-    return attached;
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->roundOff = roundOff;
+    return emulated != nullptr;
 }
 
 bool Testbed::EmulateUart(const std::string &node)
 {
-    const int end = End(node);
-    int flags = fcntl(end, F_GETFL);
-    fcntl(end, F_SETFL, flags | O_NONBLOCK);
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnUartIoctl), (gpointer)(intptr_t)end);
-    Handlers().push_back(handler);
-    GError *error = nullptr;
-    const bool attached = end >= 0 && umockdev_testbed_attach_ioctl(bed_, node.c_str(), handler, &error);
-    g_clear_error(&error);
-    return attached;
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated == nullptr)
+        return false;
+    fcntl(emulated->end, F_SETFL, fcntl(emulated->end, F_GETFL) | O_NONBLOCK);
+    emulated->uart = true;
+    return true;
+}
+
+bool Testbed::SetPrinterStatus(const std::string &node, int status)
+{
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->status = status;
+    return emulated != nullptr;
+}
+
+bool Testbed::SetModemLines(const std::string &node, int bits)
+{
+    EmulatedNode *emulated = Emulate(node);
+    if (emulated != nullptr)
+        emulated->modem = bits;
+    return emulated != nullptr;
 }
 
 std::string ReadEnd(int fd, size_t count, int ms)

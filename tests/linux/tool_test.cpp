@@ -78,10 +78,12 @@ protected:
 
 TEST_F(LinuxTool, PortsShowsEverySerialAndParallelPortAndThePrinters)
 {
+    // The bed's ttyS9-ttyS31 have no UART behind them and are left out.
     std::string expected;
     for (int n = 0; n <= 8; n++)
-        expected += "serial    /dev/ttyS" + std::to_string(n) + "  (COM" + std::to_string(n + 1) + ")\n";
-    expected += "parallel  /dev/lp0    (LPT1)\nparallel  /dev/lp1    (LPT2)\n"
+        expected += "serial    /dev/ttyS" + std::to_string(n) + "    (COM" + std::to_string(n + 1) + ")\n";
+    expected += "serial    /dev/ttyUSB0  (FT232R USB UART)\nserial    /dev/ttyACM0  (Customer display)\n"
+                "parallel  /dev/lp0      (LPT1)\nparallel  /dev/lp1      (LPT2)\n"
                 "usb       Label printer#LBL0042\nusb       Receipt printer#RCP7731\n[exit 0]\n";
     EXPECT_EQ(Tool("ports"), expected);
     EXPECT_EQ(Tool("list"), "Label printer#LBL0042\nReceipt printer#RCP7731\n[exit 0]\n");

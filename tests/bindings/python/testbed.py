@@ -22,14 +22,17 @@ DESCRIPTION = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__fil
 
 
 def printer(port, node, serial, description):
-    """The three records of a USB printer at usb1/<port>, node /dev/usb/<node>."""
+    """The three records of a USB printer at usb1/<port>, node /dev/usb/<node>, as the kernel
+    makes them: usblp keeps the IEEE 1284 device id on the interface."""
     base = "/devices/pci0000:00/0000:00:14.0/usb1/" + port
     minor = int(node[2:])
-    return ("P: {b}\nN: bus/usb/001/1{m:02d}\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
+    return ("P: {b}\nN: bus/usb/001/1{m:02d}\nE: DEVNAME=/dev/bus/usb/001/1{m:02d}\n"
+            "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
             "A: idVendor=03f0\nA: idProduct=1950\nA: serial={s}\nA: product=Label printer\n\n"
-            "P: {b}/{p}:1.0\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\nE: SUBSYSTEM=usb\n\n"
+            "P: {b}/{p}:1.0\nE: DEVTYPE=usb_interface\nE: DRIVER=usblp\nE: SUBSYSTEM=usb\n"
+            "A: ieee1284_id=MFG:Acme;MDL:LP-1;CMD:ZPL;DES:{d};\n\n"
             "P: {b}/{p}:1.0/usbmisc/{n}\nN: usb/{n}\nE: DEVNAME=/dev/usb/{n}\nE: SUBSYSTEM=usbmisc\n"
-            "A: ieee1284_id=MFG:Acme;MDL:LP-1;CMD:ZPL;DES:{d};\nA: dev=180:{m}\n"
+            "A: dev=180:{m}\n"
             ).format(b=base, p=port, n=node, m=minor, s=serial, d=description)
 
 
