@@ -27,6 +27,15 @@ public:
     virtual void Send(const std::string &bytes) = 0; // the device answers the host
     virtual void Stall(bool stalled) = 0;            // takes no more bytes, or takes them again
     virtual bool WaitClosed(int ms) = 0;             // the library let go of it
+    // The state it reports without a byte sent (NORVAT_STATE_* bits: a printer's status byte, a
+    // serial line's modem lines); false where the bed cannot.
+    virtual bool SetState(unsigned state) = 0;
+    // From now on answers each occurrence of written with answer, delayMs later.
+    virtual void AnswerWhen(const std::string &written, const std::string &answer, int delayMs) = 0;
+    virtual void ClearAnswers() = 0;
+    // A USB printer pulled out, and plugged back in at another port and node.
+    virtual bool Unplug() { return false; }
+    virtual bool Replug() { return false; }
 };
 
 // A USB printer as a test plugs it in; ids in lower-case hex, serial empty for none.
@@ -37,6 +46,8 @@ struct PrinterSpec {
 struct HandlePlatform {
     std::function<std::unique_ptr<TestDevice>(const PrinterSpec &)> plug;
     std::function<std::unique_ptr<TestDevice>()> serialLine; // a serial port and its device end
+    std::function<std::unique_ptr<TestDevice>()> parallelPort;
+    unsigned parallelKnown;      // the bits norvat_status knows of a parallel port here
     std::string legacyLineName;  // OpenUSB's name for that serial port
     std::function<int()> reason; // the platform's code right after a call
     int busyReason;              // the ten exports' reason for a device a handle holds

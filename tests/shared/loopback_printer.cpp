@@ -127,10 +127,18 @@ void LoopbackPrinter::Run()
             fds[n].fd = client;
             fds[n++].events = POLLIN;
         }
-        PollSockets(fds, n, 20);
-        if (client != kNoSocket && reset_.exchange(false)) {
+        PollSockets(fds, n, 5);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (client != kNoSocket && !outgoing_.empty())
+                send(client, outgoing_.data(), (int)outgoing_.size(), 0);
+            outgoing_.clear();
+        }
+        const int drop = client != kNoSocket ? drop_.exchange(0) : 0;
+        if (drop != 0) {
             const linger abort = {1, 0}; // close with RST
-            setsockopt(client, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort);
+            if (drop == kDropReset)
+                setsockopt(client, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort);
             CloseSocket(client);
             client = kNoSocket;
             std::lock_guard<std::mutex> guard(lock_);
@@ -159,9 +167,27 @@ void LoopbackPrinter::Run()
             connected_ = false;
             continue;
         }
+        std::vector<Rule> answers;
         {
             std::lock_guard<std::mutex> guard(lock_);
             received_.append(buffer, (size_t)got);
+            if (!rules_.empty())
+                unanswered_.append(buffer, (size_t)got);
+            for (bool found = true; found;) {
+                found = false;
+                for (const Rule &rule : rules_) {
+                    const size_t at = unanswered_.find(rule.written);
+                    if (at == std::string::npos)
+                        continue;
+                    unanswered_.erase(0, at + rule.written.size());
+                    answers.push_back(rule);
+                    found = true;
+                }
+            }
+        }
+        for (const Rule &rule : answers) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
+            send(client, rule.answer.data(), (int)rule.answer.size(), 0);
         }
         line.append(buffer, (size_t)got);
         for (size_t end; (end = line.find("\r\n")) != std::string::npos; line.erase(0, end + 2)) {
@@ -218,10 +244,30 @@ void LoopbackPrinter::SetSlow(bool slow)
     slow_ = slow;
 }
 
-void LoopbackPrinter::Reset()
+void LoopbackPrinter::Reset(bool reset)
 {
-    reset_ = true;
+    drop_ = reset ? kDropReset : kDropClose;
     const double deadline = Now() + 2000;
-    while (reset_ && Now() < deadline)
+    while (drop_ != 0 && Now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+void LoopbackPrinter::Send(const std::string &bytes)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    outgoing_ += bytes;
+}
+
+void LoopbackPrinter::AnswerWhen(const std::string &written, const std::string &answer,
+                                 int delayMs)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    rules_.push_back({written, answer, delayMs});
+}
+
+void LoopbackPrinter::ClearAnswers()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    rules_.clear();
+    unanswered_.clear();
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class LoopbackPrinter {
 public:
@@ -23,17 +24,31 @@ public:
     bool WaitForBytes(size_t count, int ms);
     int Connections();
     bool WaitDisconnected(int ms); // the client closed its end
-    void Reset();                  // resets the connection it holds (RST, not FIN)
+    // Ends the connection it holds: resets it (RST), as a printer that restarts, or closes it
+    // (FIN), as one that drops an idle connection. It goes on listening.
+    void Reset(bool reset = true);
     void SetSlow(bool slow);       // takes 4 KiB every 50 ms, as a printer busy printing
+    // Sends bytes on the connection it holds; from now on answers each occurrence of written
+    // with answer, delayMs later (a printer's real-time status answers).
+    void Send(const std::string &bytes);
+    void AnswerWhen(const std::string &written, const std::string &answer, int delayMs);
+    void ClearAnswers();
 
 private:
     void Run();
     intptr_t listeners_[2] = {-1, -1};
     int port_ = 0;
     std::mutex lock_;
-    std::string received_;
+    std::string received_, unanswered_, outgoing_;
+    struct Rule {
+        std::string written, answer;
+        int delayMs;
+    };
+    std::vector<Rule> rules_;
     int connections_ = 0;
     bool connected_ = false;
-    std::atomic<bool> reset_{false}, stop_{false}, slow_{false};
+    enum { kDropReset = 1, kDropClose = 2 };
+    std::atomic<int> drop_{0};
+    std::atomic<bool> stop_{false}, slow_{false};
     std::thread thread_;
 };
