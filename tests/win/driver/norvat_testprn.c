@@ -24,6 +24,20 @@ typedef struct Rule {
     UCHAR answer[TESTPRN_ANSWER_MAX];
 } Rule;
 
+typedef struct Serial { /* what kernel32's serial calls set and read back */
+    SERIAL_BAUD_RATE baud;
+    SERIAL_LINE_CONTROL line;
+    SERIAL_HANDFLOW flow;
+    SERIAL_CHARS chars;
+    SERIAL_TIMEOUTS timeouts;
+    ULONG waitMask, modem;
+} Serial;
+
+/* 9600 baud, 8N1, DTR and RTS on, XON/XOFF characters, no timeouts, CTS and DSR on. */
+static const Serial serialDefaults = {
+    {9600}, {0, 0, 8}, {SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL, 0, 0}, {0, 0, 0, 0, 0x11, 0x13},
+    {0, 0, 0, 0, 0}, 0, 0x30};
+
 struct Slot;
 typedef struct Delayed { /* one scripted answer waiting for its timer */
     KTIMER timer;
@@ -42,21 +56,17 @@ typedef struct Slot {
     UNICODE_STRING link;
     LIST_ENTRY writes, reads; /* pending IRPs, oldest first */
     ULONG allowance;          /* bytes writes may still hand over before they pend */
-    UCHAR *kept;
-    ULONG keptLength, keptCapacity, received;
+    UCHAR *kept; /* TESTPRN_KEPT_MAX bytes, from the first write on */
+    ULONG keptLength, received;
     UCHAR queue[TESTPRN_QUEUE_MAX];
     ULONG queued;
     Rule rules[TESTPRN_RULES];
     ULONG ruleCount, epoch; /* a reset voids the delayed answers of earlier epochs */
     Delayed delayed[DELAYED_MAX];
     UCHAR lptStatus, parallelStatus;
-    ULONG modem, waitMask, idLength;
+    ULONG idLength;
     UCHAR id[TESTPRN_DATA_MAX];
-    SERIAL_BAUD_RATE baud;
-    SERIAL_LINE_CONTROL line;
-    SERIAL_HANDFLOW flow;
-    SERIAL_CHARS chars;
-    SERIAL_TIMEOUTS timeouts;
+    Serial serial;
 } Slot;
 
 static Slot slots[TESTPRN_SLOTS];
@@ -127,17 +137,14 @@ static NTSTATUS Pend(LIST_ENTRY *list, IRP *irp)
     return STATUS_PENDING;
 }
 
-/* Ends the pending IRPs of one handle (file), or all of them (file NULL), with status. */
-static void EndPending(Slot *s, FILE_OBJECT *file, NTSTATUS status, LIST_ENTRY *done)
+/* Ends the IRPs pending on list for one handle (file), or all of them (file NULL). */
+static void EndPending(LIST_ENTRY *list, FILE_OBJECT *file, NTSTATUS status, LIST_ENTRY *done)
 {
-    LIST_ENTRY *lists[2] = {&s->writes, &s->reads};
-    for (int i = 0; i < 2; i++) {
-        for (LIST_ENTRY *entry = lists[i]->Flink, *next; entry != lists[i]; entry = next) {
-            IRP *irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
-            next = entry->Flink;
-            if (file == NULL || IoGetCurrentIrpStackLocation(irp)->FileObject == file)
-                Detach(irp, status, done);
-        }
+    for (LIST_ENTRY *entry = list->Flink, *next; entry != list; entry = next) {
+        IRP *irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+        next = entry->Flink;
+        if (file == NULL || IoGetCurrentIrpStackLocation(irp)->FileObject == file)
+            Detach(irp, status, done);
     }
 }
 
@@ -218,22 +225,10 @@ static void Record(Slot *s, const UCHAR *bytes, ULONG length)
 {
     ULONG from = s->keptLength;
     s->received += length;
-    if (s->keptLength + length > s->keptCapacity && s->keptCapacity < TESTPRN_KEPT_MAX) {
-        ULONG capacity = s->keptCapacity ? s->keptCapacity : 65536;
-        while (capacity < s->keptLength + length && capacity < TESTPRN_KEPT_MAX)
-            capacity *= 2;
-        UCHAR *grown = ExAllocatePoolWithTag(NonPagedPool, capacity, POOL_TAG);
-        if (grown != NULL) {
-            if (s->kept != NULL) {
-                RtlCopyMemory(grown, s->kept, s->keptLength);
-                ExFreePoolWithTag(s->kept, POOL_TAG);
-            }
-            s->kept = grown;
-            s->keptCapacity = capacity;
-        }
-    }
-    if (length > s->keptCapacity - s->keptLength)
-        length = s->keptCapacity - s->keptLength; /* counted, not kept */
+    if (s->kept == NULL) /* the pages are taken as they are written */
+        s->kept = ExAllocatePoolWithTag(NonPagedPool, TESTPRN_KEPT_MAX, POOL_TAG);
+    if (s->kept == NULL || length > TESTPRN_KEPT_MAX - s->keptLength)
+        length = s->kept == NULL ? 0 : TESTPRN_KEPT_MAX - s->keptLength; /* counted, not kept */
     RtlCopyMemory(s->kept + s->keptLength, bytes, length);
     s->keptLength += length;
 
@@ -273,9 +268,9 @@ static NTSTATUS Transfer(Slot *s, IRP *irp, BOOLEAN write, LIST_ENTRY *done)
     ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
     /* A serial port with "return at once" read timeouts answers an empty queue with nothing. */
     BOOLEAN readsAtOnce = s->kind == TESTPRN_SERIAL_PORT &&
-                          s->timeouts.ReadIntervalTimeout == MAXULONG &&
-                          s->timeouts.ReadTotalTimeoutMultiplier == 0 &&
-                          s->timeouts.ReadTotalTimeoutConstant == 0;
+                          s->serial.timeouts.ReadIntervalTimeout == MAXULONG &&
+                          s->serial.timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                          s->serial.timeouts.ReadTotalTimeoutConstant == 0;
     NTSTATUS status = STATUS_SUCCESS;
     irp->IoStatus.Information = 0;
     if (write && !(IsListEmpty(&s->writes) && Take(s, irp)))
@@ -332,27 +327,22 @@ static NTSTATUS DeviceRequest(Slot *s, IRP *irp, LIST_ENTRY *done)
     if (s->kind != TESTPRN_SERIAL_PORT)
         return STATUS_INVALID_DEVICE_REQUEST;
 
+/* A setting kernel32 sets with one request and reads back with another. */
+#define SETTING(set, get, field)                                                  \
+    case set: return Keep(&s->serial.field, sizeof s->serial.field, irp, in); \
+    case get: return Put(irp, out, &s->serial.field, sizeof s->serial.field)
+
     switch (code) {
-    case IOCTL_SERIAL_SET_BAUD_RATE: return Keep(&s->baud, sizeof s->baud, irp, in);
-    case IOCTL_SERIAL_GET_BAUD_RATE: return Put(irp, out, &s->baud, sizeof s->baud);
-    case IOCTL_SERIAL_SET_LINE_CONTROL: return Keep(&s->line, sizeof s->line, irp, in);
-    case IOCTL_SERIAL_GET_LINE_CONTROL: return Put(irp, out, &s->line, sizeof s->line);
-    case IOCTL_SERIAL_SET_HANDFLOW: return Keep(&s->flow, sizeof s->flow, irp, in);
-    case IOCTL_SERIAL_GET_HANDFLOW: return Put(irp, out, &s->flow, sizeof s->flow);
-    case IOCTL_SERIAL_SET_CHARS: return Keep(&s->chars, sizeof s->chars, irp, in);
-    case IOCTL_SERIAL_GET_CHARS: return Put(irp, out, &s->chars, sizeof s->chars);
-    case IOCTL_SERIAL_SET_TIMEOUTS: return Keep(&s->timeouts, sizeof s->timeouts, irp, in);
-    case IOCTL_SERIAL_GET_TIMEOUTS: return Put(irp, out, &s->timeouts, sizeof s->timeouts);
-    case IOCTL_SERIAL_SET_WAIT_MASK: return Keep(&s->waitMask, sizeof s->waitMask, irp, in);
-    case IOCTL_SERIAL_GET_WAIT_MASK: return Put(irp, out, &s->waitMask, sizeof s->waitMask);
-    case IOCTL_SERIAL_GET_MODEMSTATUS: return Put(irp, out, &s->modem, sizeof s->modem);
-    case IOCTL_SERIAL_GET_COMMSTATUS: {
+    SETTING(IOCTL_SERIAL_SET_BAUD_RATE, IOCTL_SERIAL_GET_BAUD_RATE, baud);
+    SETTING(IOCTL_SERIAL_SET_LINE_CONTROL, IOCTL_SERIAL_GET_LINE_CONTROL, line);
+    SETTING(IOCTL_SERIAL_SET_HANDFLOW, IOCTL_SERIAL_GET_HANDFLOW, flow);
+    SETTING(IOCTL_SERIAL_SET_CHARS, IOCTL_SERIAL_GET_CHARS, chars);
+    SETTING(IOCTL_SERIAL_SET_TIMEOUTS, IOCTL_SERIAL_GET_TIMEOUTS, timeouts);
+    SETTING(IOCTL_SERIAL_SET_WAIT_MASK, IOCTL_SERIAL_GET_WAIT_MASK, waitMask);
+    case IOCTL_SERIAL_GET_MODEMSTATUS: return Put(irp, out, &s->serial.modem, sizeof(ULONG));
+    case IOCTL_SERIAL_GET_COMMSTATUS: { /* ClearCommError: no line errors, the bytes to read */
         SERIAL_STATUS status = {0};
         status.AmountInInQueue = s->queued;
-        if (!IsListEmpty(&s->writes))
-            status.AmountInOutQueue = IoGetCurrentIrpStackLocation(Head(&s->writes))
-                                          ->Parameters.Write.Length -
-                                      (ULONG)Head(&s->writes)->IoStatus.Information;
         return Put(irp, out, &status, sizeof status);
     }
     case IOCTL_SERIAL_PURGE: {
@@ -361,13 +351,10 @@ static NTSTATUS DeviceRequest(Slot *s, IRP *irp, LIST_ENTRY *done)
             return STATUS_BUFFER_TOO_SMALL;
         if (flags & SERIAL_PURGE_RXCLEAR)
             s->queued = 0;
-        for (LIST_ENTRY *entry = s->writes.Flink, *next; (flags & SERIAL_PURGE_TXABORT) &&
-                                                         entry != &s->writes; entry = next) {
-            next = entry->Flink;
-            Detach(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED, done);
-        }
-        while ((flags & SERIAL_PURGE_RXABORT) && !IsListEmpty(&s->reads))
-            Detach(Head(&s->reads), STATUS_CANCELLED, done);
+        if (flags & SERIAL_PURGE_TXABORT)
+            EndPending(&s->writes, NULL, STATUS_CANCELLED, done);
+        if (flags & SERIAL_PURGE_RXABORT)
+            EndPending(&s->reads, NULL, STATUS_CANCELLED, done);
         return STATUS_SUCCESS;
     }
     case IOCTL_SERIAL_SET_DTR: case IOCTL_SERIAL_CLR_DTR: case IOCTL_SERIAL_SET_RTS:
@@ -394,20 +381,10 @@ static void Reset(Slot *s)
         s->delayed[i].armed = FALSE;
     s->epoch++;
     s->allowance = TESTPRN_TAKE_ALL;
-    s->keptLength = s->received = s->queued = s->ruleCount = s->idLength = s->waitMask = 0;
+    s->keptLength = s->received = s->queued = s->ruleCount = s->idLength = 0;
     s->lptStatus = 0x18;
     s->parallelStatus = PARALLEL_SELECTED;
-    s->modem = 0x30; /* CTS and DSR on */
-    s->baud.BaudRate = 9600;
-    s->line.WordLength = 8;
-    s->line.Parity = s->line.StopBits = 0;
-    RtlZeroMemory(&s->flow, sizeof s->flow);
-    s->flow.ControlHandShake = SERIAL_DTR_CONTROL;
-    s->flow.FlowReplace = SERIAL_RTS_CONTROL;
-    RtlZeroMemory(&s->chars, sizeof s->chars);
-    s->chars.XonChar = 0x11;
-    s->chars.XoffChar = 0x13;
-    RtlZeroMemory(&s->timeouts, sizeof s->timeouts);
+    s->serial = serialDefaults;
     ServeWrites(s, &done);
     KeReleaseSpinLock(&lock, irql);
     CompleteAll(&done);
@@ -423,7 +400,8 @@ static NTSTATUS Unplug(Slot *s, NTSTATUS gone)
     KeAcquireSpinLock(&lock, &irql);
     s->plugged = FALSE;
     s->gone = gone != 0 ? gone : DEFAULT_GONE_STATUS;
-    EndPending(s, NULL, s->gone, &done);
+    EndPending(&s->writes, NULL, s->gone, &done);
+    EndPending(&s->reads, NULL, s->gone, &done);
     KeReleaseSpinLock(&lock, irql);
     IoDeleteSymbolicLink(&s->link);
     CompleteAll(&done);
@@ -503,7 +481,7 @@ static NTSTATUS ControlRequest(IRP *irp, LIST_ENTRY *done)
             info.pendingWrites++;
         for (LIST_ENTRY *e = s->reads.Flink; e != &s->reads; e = e->Flink)
             info.pendingReads++;
-        info.baudRate = s->baud.BaudRate;
+        info.baudRate = s->serial.baud.BaudRate;
         status = Put(irp, out, &info, sizeof info);
         break;
     }
@@ -547,7 +525,7 @@ static NTSTATUS ControlRequest(IRP *irp, LIST_ENTRY *done)
         RtlCopyMemory(s->id, rq->data, rq->length);
         s->idLength = rq->length;
         break;
-    case TESTPRN_SET_MODEM: s->modem = rq->value; break;
+    case TESTPRN_SET_MODEM: s->serial.modem = rq->value; break;
     case TESTPRN_SET_PARALLEL: s->parallelStatus = (UCHAR)rq->value; break;
     default: status = STATUS_INVALID_DEVICE_REQUEST; break;
     }
@@ -589,7 +567,8 @@ static NTSTATUS Dispatch(DEVICE_OBJECT *device, IRP *irp)
      * pending: they end here. */
     case IRP_MJ_CLEANUP:
     case IRP_MJ_CLOSE:
-        EndPending(s, sp->FileObject, STATUS_CANCELLED, &done);
+        EndPending(&s->writes, sp->FileObject, STATUS_CANCELLED, &done);
+        EndPending(&s->reads, sp->FileObject, STATUS_CANCELLED, &done);
         if (sp->MajorFunction == IRP_MJ_CLOSE)
             s->opens--;
         break;

@@ -48,7 +48,7 @@
 #define TESTPRN_ANSWER_MAX 128  /* bytes a rule answers */
 #define TESTPRN_RULES 8         /* rules per device */
 #define TESTPRN_QUEUE_MAX 8192  /* answer bytes waiting for reads */
-#define TESTPRN_KEPT_MAX (64u << 20) /* written bytes kept; later ones are counted only */
+#define TESTPRN_KEPT_MAX (16u << 20) /* written bytes kept; later ones are counted only */
 #define TESTPRN_TAKE_ALL 0xFFFFFFFFu /* TESTPRN_SET_WRITE_LIMIT: no limit */
 
 /* Defaults after TESTPRN_RESET: writes taken at once, nothing queued, no rules, status byte 0x18
