@@ -4,7 +4,9 @@
 #   testbed.sh down   stop what "up" started (by process id) and remove the devices
 #   testbed.sh status what is running
 # COM1-COM4 and COM7-COM9 are the library's ends of socat pty pairs; COM11-COM14 and
-# COM17-COM19 are the matching device ends the tests use. LPT1 and LPT2 are FIFOs.
+# COM17-COM19 are the matching device ends the tests use. LPT1 and LPT2 are FIFOs. After an x64
+# build, the test driver (tests/win/driver/) runs too: simulated devices with state, plugged by
+# the tests themselves.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -12,6 +14,8 @@ DEV=$NORVAT_TESTBED/dev
 PIDS=$NORVAT_TESTBED/pids
 WINE_LOG=$NORVAT_TESTBED/wine.log
 COM_PORTS="1 2 3 4 7 8 9"
+DRIVER=norvat_testprn
+DRIVER_SYS=$NORVAT_BUILD/x64/bin/$DRIVER.sys
 
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
@@ -67,6 +71,34 @@ start_pair() {
     fi
 }
 
+# Runs a Windows program of the prefix, its output going to the log.
+wine_run() { /usr/lib/wine/wine64 "$@" </dev/null >>"$WINE_LOG" 2>&1; }
+
+driver_running() { /usr/lib/wine/wine64 sc.exe query "$DRIVER" 2>/dev/null | grep -q RUNNING; }
+
+# Installs the driver that the x64 build made (again, when it changed), registers it as a
+# demand-start kernel service and starts it; skipped without an x64 build. The path in the
+# service entry must be absolute: a relative one fails to load (c0000142).
+start_driver() {
+    local installed="$WINEPREFIX/drive_c/windows/system32/drivers/$DRIVER.sys"
+    [ -f "$DRIVER_SYS" ] || return 0
+    if ! cmp -s "$DRIVER_SYS" "$installed"; then
+        stop_driver
+        cp "$DRIVER_SYS" "$installed"
+    fi
+    /usr/lib/wine/wine64 sc.exe query "$DRIVER" >/dev/null 2>&1 ||
+        wine_run sc.exe create "$DRIVER" type= kernel start= demand \
+            binpath= "C:\\windows\\system32\\drivers\\$DRIVER.sys"
+    driver_running || wine_run sc.exe start "$DRIVER"
+    driver_running || { echo "the test driver did not start (see $WINE_LOG)" >&2; exit 1; }
+}
+
+# Stops the driver (its unload routine runs) if it runs.
+stop_driver() {
+    alive "$PIDS/wineserver" && driver_running || return 0
+    wine_run sc.exe stop "$DRIVER" || true
+}
+
 up() {
     mkdir -p "$DEV" "$PIDS"
     norvat_wine_env
@@ -108,11 +140,13 @@ up() {
     # open and the run would wait for them until it timed out. So a throwaway program goes
     # first, its output going to a file.
     /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >>"$WINE_LOG" 2>&1
+    start_driver
 }
 
 down() {
     local f
     norvat_wine_env
+    stop_driver
     stop_wineserver
     for f in "$PIDS"/socat-* "$PIDS"/wineserver; do
         [ -f "$f" ] || continue
