@@ -42,7 +42,7 @@ PortNameKind ClassifyPortName(const char *name)
         return kPortNameNetwork;
     if (name[0] == 'C')
         return kPortNameSerial;
-    if (SameText(name, "LPT1") || SameText(name, "LPT2"))
+    if (StartsWith(name, "LPT") && name[3] >= '1' && name[3] <= '9' && name[4] == '\0')
         return kPortNameParallel;
     if (StartsWith(name, "/dev/"))
         return kPortNameDevicePath;

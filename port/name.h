@@ -8,7 +8,7 @@
 
 enum PortNameKind {
     kPortNameSerial,     /* begins with 'C': "COM1", "COM12"; at most 15 characters */
-    kPortNameParallel,   /* "LPT1" or "LPT2" */
+    kPortNameParallel,   /* "LPT1" to "LPT9" (the ten exports open LPT1 and LPT2 only) */
     kPortNameNetwork,    /* "tcp://HOST[:PORT]", the scheme in any case */
     kPortNameDevicePath, /* "/dev/...", a device node (Linux) */
     kPortNameDeviceLink, /* anything else: a USB printer's device link, opened as it is */

@@ -1,5 +1,5 @@
 /* Opening and closing devices on Linux. The names the shared code uses map onto device nodes:
- * COMn is /dev/ttyS<n-1>, LPT1 and LPT2 are /dev/lp0 and /dev/lp1, a USB device link is the
+ * COMn is /dev/ttyS<n-1>, LPTn is /dev/lp<n-1>, a USB device link is the
  * node of the printer udev lists under it, and a "/dev/" path is taken as it is. Every device is
  * opened non-blocking; the I/O code does the waiting. */
 #include "port/port.h"
@@ -100,7 +100,7 @@ int OpenPortByName(PortSession *port, const char *name, int connectMs)
         kind = kPortSerialLine;
         break;
     case kPortNameParallel:
-        CopyText(path, sizeof path, name[3] == '1' ? "/dev/lp0" : "/dev/lp1");
+        snprintf(path, sizeof path, "/dev/lp%c", name[3] - 1);
         kind = kPortParallel;
         break;
     case kPortNameDeviceLink:

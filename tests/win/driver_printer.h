@@ -55,6 +55,8 @@ public:
     // to contain `written` (up to TESTPRN_PATTERN_MAX bytes, a pattern may span writes); an
     // empty answer answers nothing. Up to TESTPRN_RULES rules.
     bool QueueAnswer(const std::string &bytes);
+    // Back to the fresh state of a plug: nothing received or queued, no rules, the defaults.
+    bool Reset() { return Request(TESTPRN_RESET, 0); }
     bool AnswerWhen(const std::string &written, const std::string &answer, DWORD delayMs = 0);
 
     // What the class requests answer from now on.

@@ -1,0 +1,261 @@
+// Ports by handle on Windows: the shared cases (tests/shared/handle_cases.h, state_cases.h)
+// against the test bed's driver, whose USB printers, serial and parallel ports answer the class
+// requests, with real entries in the registry's USB printer interface class.
+#include "tests/shared/state_cases.h"
+#include "tests/win/driver_printer.h"
+#include "tests/win/fixture.h"
+#include "tests/win/usb_sim.h"
+
+namespace {
+
+const char kClassTail[] = "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+
+// A device of the driver; what it received counts from its last plug.
+class DriverTestDevice : public TestDevice {
+public:
+    DriverTestDevice(DriverDevice::Kind kind, const std::string &link, const std::string &name)
+        : device_(kind, link), kind_(kind), name_(name)
+    {
+    }
+    bool Plugged() { return device_.Plugged(); }
+    std::string Name() override { return name_; }
+    std::string Received() override { return device_.Received().substr(base_); }
+    bool WaitForBytes(size_t count, int ms) override
+    {
+        return device_.WaitForBytes(base_ + count, (DWORD)ms);
+    }
+    void Send(const std::string &bytes) override
+    {
+        if (!bytes.empty())
+            device_.QueueAnswer(bytes);
+    }
+    void Stall(bool stalled) override { stalled ? device_.Stall() : device_.Release(); }
+    bool WaitClosed(int ms) override
+    {
+        for (double deadline = NowMs() + ms; device_.Opens() > 0; Sleep(5))
+            if (NowMs() > deadline)
+                return false;
+        return true;
+    }
+    bool SetState(unsigned state) override
+    {
+        switch (kind_) {
+        case DriverDevice::kUsbPrinter:
+            return device_.SetStatus((unsigned char)(((state & NORVAT_STATE_PAPER_OUT) ? 0x20 : 0) |
+                                                     ((state & NORVAT_STATE_OFFLINE) ? 0 : 0x10) |
+                                                     ((state & NORVAT_STATE_ERROR) ? 0 : 0x08)));
+        case DriverDevice::kSerialPort:
+            return device_.SetModem(((state & NORVAT_STATE_DSR) ? MS_DSR_ON : 0) |
+                                    ((state & NORVAT_STATE_CTS) ? MS_CTS_ON : 0) |
+                                    ((state & NORVAT_STATE_DCD) ? MS_RLSD_ON : 0));
+        case DriverDevice::kParallelPort:
+            return device_.SetParallelStatus((unsigned char)(
+                ((state & NORVAT_STATE_PAPER_OUT) ? 0x04 : 0) |
+                ((state & NORVAT_STATE_OFFLINE) ? 0x08 : 0x80)));
+        }
+        return false;
+    }
+    void AnswerWhen(const std::string &written, const std::string &answer, int delayMs) override
+    {
+        device_.AnswerWhen(written, answer, (DWORD)delayMs);
+    }
+    void ClearAnswers() override
+    {
+        device_.Reset();
+        base_ = 0;
+    }
+
+protected:
+    DriverDevice device_;
+    size_t base_ = 0;
+
+private:
+    DriverDevice::Kind kind_;
+    std::string name_;
+};
+
+// A USB printer of the driver, listed in the registry; pulled out, it comes back under another
+// registry entry.
+class DriverTestPrinter : public DriverTestDevice {
+public:
+    DriverTestPrinter(const std::string &link, const std::string &name, const std::string &entry,
+                      const std::string &description)
+        : DriverTestDevice(DriverDevice::kUsbPrinter, link, name), link_(link), entry_(entry),
+          description_(description)
+    {
+        EXPECT_TRUE(RegisterDriverPrinter(entry_, link_, description_));
+    }
+    bool SetDeviceId(const std::string &id) { return device_.SetDeviceId(id); }
+    bool Unplug() override { return device_.Unplug() && UsbRegistry::Remove(entry_); }
+    bool Replug() override
+    {
+        entry_ += "b";
+        base_ = device_.Received().size();
+        return device_.Replug() && device_.Release() && RegisterDriverPrinter(entry_, link_, description_);
+    }
+
+private:
+    std::string link_, entry_, description_;
+};
+
+class Handles : public NorvatTest {
+protected:
+    void SetUp() override
+    {
+        NorvatTest::SetUp();
+        ASSERT_TRUE(UnderWine()) << "refusing to write the registry or load a driver outside Wine";
+        const std::string why = DriverDevice::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_TRUE(UsbRegistry::Clear());
+    }
+    void TearDown() override
+    {
+        UsbRegistry::Clear();
+        NorvatTest::TearDown();
+    }
+
+    std::unique_ptr<TestDevice> Plug(const PrinterSpec &spec)
+    {
+        const int n = plugged_++;
+        const std::string instance = spec.serial.empty() ? "6&2c8f1a&0&" + std::to_string(n) : spec.serial;
+        std::string ids = "VID_" + spec.vendor + "&PID_" + spec.product;
+        for (char &c : ids)
+            c = (char)toupper((unsigned char)c);
+        const std::string link = "USB#" + ids + "#" + instance + kClassTail;
+        auto printer = std::make_unique<DriverTestPrinter>(
+            link, spec.serial.empty() ? "\\\\?\\" + link : spec.serial, "p" + std::to_string(n),
+            spec.description);
+        EXPECT_TRUE(printer->Plugged());
+        printer->SetState(0);
+        if (!spec.deviceId.empty()) {
+            EXPECT_TRUE(printer->SetDeviceId(spec.deviceId));
+        }
+        return printer;
+    }
+    std::unique_ptr<TestDevice> Port(DriverDevice::Kind kind, const std::string &name)
+    {
+        auto port = std::make_unique<DriverTestDevice>(kind, name, name);
+        EXPECT_TRUE(port->Plugged()) << name;
+        return port;
+    }
+
+    const HandlePlatform platform{
+        [this](const PrinterSpec &spec) { return Plug(spec); },
+        [this] { return Port(DriverDevice::kSerialPort, "COM21"); },
+        [this] { return Port(DriverDevice::kParallelPort, "LPT3"); },
+        NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE,
+        "COM21",
+        [] { return (int)GetLastError(); },
+        ERROR_BUSY,
+        [this] {
+            lib.Unload();
+            ASSERT_TRUE(lib.Load());
+        },
+    };
+
+private:
+    int plugged_ = 0;
+};
+
+// The network printer cases need the run's own network namespace: suites named Network...
+class NetworkHandles : public Handles {
+protected:
+    void SetUp() override
+    {
+        Handles::SetUp();
+        if (!IsSkipped() && !ServerInOwnNetwork())
+            GTEST_SKIP() << "Wine's server is not in a network namespace of the run's own";
+    }
+};
+
+TEST_F(Handles, EveryMakersPrinterIsListedOpenedAndTalksExactly)
+{
+    CheckEveryMakersPrinter(lib, platform);
+}
+
+TEST_F(Handles, StalledPrinterDelaysNobodyAndCancelOrCloseEndItAtOnce)
+{
+    CheckStalledPrinterDelaysNobody(lib, platform);
+}
+
+TEST_F(Handles, TenExportsAndHandlesKeepTheirOwnPorts)
+{
+    CheckTenExportsBesideHandles(lib, platform);
+}
+
+TEST_F(Handles, FailuresGiveTheirPortableCodes)
+{
+    CheckHandleFailures(lib, platform);
+}
+
+TEST_F(Handles, EachPortReportsItsStateAndWhatItKnows)
+{
+    CheckPortStates(lib, platform);
+}
+
+TEST_F(Handles, EscPosAnswersOverASerialLineAndAUsbPrinter)
+{
+    std::unique_ptr<TestDevice> line = platform.serialLine();
+    CheckEscPosAnswers(lib, *line);
+    std::unique_ptr<TestDevice> printer = platform.plug(ThreeMakers()[0]);
+    CheckEscPosAnswers(lib, *printer);
+}
+
+TEST_F(Handles, UsbPrinterPulledOutMidJobComesBackAtAnotherNode)
+{
+    CheckUsbPrinterComesBack(lib, platform);
+}
+
+TEST_F(NetworkHandles, ThreePortsAtOnceEachGetTheirOwnBytesInOrder)
+{
+    CheckThreePortsAtOnce(lib, platform);
+}
+
+TEST_F(NetworkHandles, EscPosAnswersFromANetworkPrinter)
+{
+    NetworkDevice network;
+    CheckEscPosAnswers(lib, network);
+}
+
+TEST_F(NetworkHandles, NetworkPrinterThatClosesResetsOrRestartsComesBack)
+{
+    CheckNetworkPrinterComesBack(lib);
+}
+
+// A process that ends with a network printer's handle open ends cleanly: at exit the library
+// touches no socket (ws2_32 may be gone before it).
+TEST_F(NetworkHandles, ProcessThatExitsWithANetworkHandleOpenExitsCleanly)
+{
+    LoopbackPrinter printer;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const std::string command = std::string("\"") + self + "\" --exit-with-open-handle " +
+                                printer.Address();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, const_cast<char *>(command.c_str()), nullptr, nullptr,
+                               FALSE, 0, nullptr, nullptr, &startup, &child));
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, 10000), WAIT_OBJECT_0) << "the child hung";
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(code, 7u) << "the child did not end as it meant to";
+    EXPECT_TRUE(printer.WaitForBytes(4, 1000));
+    EXPECT_EQ(printer.Received(), "EXIT");
+}
+
+} // namespace
+
+// The child of ProcessThatExitsWithANetworkHandleOpenExitsCleanly: opens the printer, writes, and
+// ends the process with the handle open.
+int ExitWithOpenHandle(const char *address)
+{
+    Norvat lib;
+    norvat_port *port = nullptr;
+    if (!lib.Load() || lib.open(address, &port) != 0 || lib.write(port, "EXIT", 4, -1) != 4)
+        return 1;
+    ExitProcess(7);
+}
