@@ -123,11 +123,11 @@ WRONG_COPIES = [
     (NODEI, "const buffer = native.listingBuffer();", "const buffer = native.versionBuffer();",
      "the buffer for FindFirstUSB"),
     # Every copy of the version against its home, and the home against itself.
-    (PYPROJECT, 'version = "1.2"', 'version = "1.3"', "pyproject.toml: version 1.3"),
-    (PYP, '__version__ = "1.2"', '__version__ = "1.2.1"', "__init__.py: version 1.2.1"),
-    (PKG, '"version": "1.2.0"', '"version": "1.2.1"', "package.json: version 1.2.1"),
-    (CSPROJ, "<Version>1.2.0</Version>", "<Version>1.1.0</Version>", "Norvat.csproj: version 1.1.0"),
-    (CHANGELOG, "norvat (1.2)", "norvat (1.2.1)", "changelog: version 1.2.1"),
+    (PYPROJECT, 'version = "1.3"', 'version = "1.4"', "pyproject.toml: version 1.4"),
+    (PYP, '__version__ = "1.3"', '__version__ = "1.2.1"', "__init__.py: version 1.2.1"),
+    (PKG, '"version": "1.3.0"', '"version": "1.2.1"', "package.json: version 1.2.1"),
+    (CSPROJ, "<Version>1.3.0</Version>", "<Version>1.1.0</Version>", "Norvat.csproj: version 1.1.0"),
+    (CHANGELOG, "norvat (1.3)", "norvat (1.3.1)", "changelog: version 1.3.1"),
     (VER, "#define NORVAT_VERSION_MINOR 2", "#define NORVAT_VERSION_MINOR 3", "Ver1.3"),
     # The header moves and the bindings stay behind.
     (HDR, "#define NORVAT_LISTING_BUFFER_SIZE 191", "#define NORVAT_LISTING_BUFFER_SIZE 192",

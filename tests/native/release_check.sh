@@ -28,7 +28,7 @@ lib/cmake/Norvat/NorvatConfigVersion.cmake
 linux/bin/norvat
 linux/lib/libNorvat.so
 linux/lib/libNorvat.so.1
-linux/lib/libNorvat.so.1.2
+linux/lib/libNorvat.so.1.3
 linux/lib/pkgconfig/norvat.pc
 x64/Norvat.dll
 x64/Norvat.lib
@@ -50,16 +50,16 @@ zipped=$(cd "$(dirname "$dir")" && cmake -E tar tf "$(basename "$dir").zip" 2>/d
 # The links stay links in the zip, so that unpacking it gives one library, not three.
 links=$(cd "$(dirname "$dir")" && cmake -E tar tvf "$(basename "$dir").zip" 2>/dev/null |
         grep -o 'libNorvat\.so[.0-9]* -> .*' | LC_ALL=C sort | tr '\n' ' ')
-[ "$links" = "libNorvat.so -> libNorvat.so.1 libNorvat.so.1 -> libNorvat.so.1.2 " ] ||
+[ "$links" = "libNorvat.so -> libNorvat.so.1 libNorvat.so.1 -> libNorvat.so.1.3 " ] ||
     fail "zip links: $links"
 
 lib=$dir/linux/lib
 [ "$(readlink "$lib/libNorvat.so")" = libNorvat.so.1 ] &&
-    [ "$(readlink "$lib/libNorvat.so.1")" = libNorvat.so.1.2 ] && [ -f "$lib/libNorvat.so.1.2" ] &&
-    [ ! -L "$lib/libNorvat.so.1.2" ] || fail "linux/lib: libNorvat.so -> .so.1 -> .so.1.2 broken"
-needed=$(readelf -d "$lib/libNorvat.so.1.2" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | LC_ALL=C sort | tr '\n' ' ')
+    [ "$(readlink "$lib/libNorvat.so.1")" = libNorvat.so.1.3 ] && [ -f "$lib/libNorvat.so.1.3" ] &&
+    [ ! -L "$lib/libNorvat.so.1.3" ] || fail "linux/lib: libNorvat.so -> .so.1 -> .so.1.3 broken"
+needed=$(readelf -d "$lib/libNorvat.so.1.3" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | LC_ALL=C sort | tr '\n' ' ')
 [ "$needed" = "libc.so.6 libudev.so.1 " ] || fail "libNorvat.so needs: $needed"
-readelf -h "$lib/libNorvat.so.1.2" | grep -q 'X86-64' || fail "libNorvat.so is not x86-64"
+readelf -h "$lib/libNorvat.so.1.3" | grep -q 'X86-64' || fail "libNorvat.so is not x86-64"
 runpath=$(readelf -d "$dir/linux/bin/norvat" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
 [ "$runpath" = '$ORIGIN/../lib' ] || fail "linux/bin/norvat looks for the library in: $runpath"
 

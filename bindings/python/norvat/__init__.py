@@ -23,7 +23,7 @@ from ._native import (E_INVALID_ARGUMENT, E_NO_MORE_ITEMS, E_NO_PORT, E_NOT_CONN
 __all__ = ["open", "usb_printers", "version", "Port", "MAX_READ", "DEFAULT_BAUD_RATE",
            "E_INVALID_ARGUMENT", "E_NO_MORE_ITEMS", "E_NO_PORT", "E_NOT_CONNECTED", "E_TIMEOUT",
            "LISTING_BUFFER_SIZE", "VERSION_BUFFER_SIZE"]
-__version__ = "1.2"
+__version__ = "1.3"
 
 # The most one read asks for: its buffer is allocated per call, and a read never returns more
 # than the device sent within about 450 ms.
