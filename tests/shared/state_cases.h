@@ -139,6 +139,17 @@ inline void CheckUsbPrinterComesBack(NorvatExports &lib, const HandlePlatform &p
     EXPECT_TRUE(Arrives(lib, port, *printer, "after"));
     SleepMs(100);
     EXPECT_EQ(printer->Received(), "after") << "the job's rest, or a byte twice, at the new node";
+
+    // A read waiting for an answer when the printer goes says so at once.
+    std::thread reader([&] {
+        char answer[8];
+        const double start = HandleNowMs();
+        EXPECT_EQ(lib.read(port, answer, sizeof answer, 3000), NORVAT_ERR_GONE);
+        EXPECT_LT(HandleNowMs() - start, 1000) << "the read waited out its window";
+    });
+    SleepMs(200);
+    ASSERT_TRUE(printer->Unplug());
+    reader.join();
     lib.close(port);
 }
 

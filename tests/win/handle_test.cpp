@@ -207,6 +207,27 @@ TEST_F(Handles, UsbPrinterPulledOutMidJobComesBackAtAnotherNode)
     CheckUsbPrinterComesBack(lib, platform);
 }
 
+// RcvBuf polls without an event: a printer that goes while it waits must end it at once, not
+// after the whole 450 ms window.
+TEST_F(Handles, TenExportsReadOfAPrinterThatGoesEndsAtOnce)
+{
+    std::unique_ptr<TestDevice> printer = Plug({"03f0", "1950", "GOES01", "Old printer", ""});
+    ASSERT_EQ(lib.OpenUSB("GOES01"), 1);
+    double took = 0;
+    std::thread reader([&] {
+        char answer[8];
+        const double start = NowMs();
+        EXPECT_EQ(lib.RcvBuf(answer, 7), 0);
+        took = NowMs() - start;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_GEN_FAILURE);
+    });
+    SleepMs(60);
+    ASSERT_TRUE(printer->Unplug());
+    reader.join();
+    EXPECT_LT(took, 300) << "the read polled out its window";
+    lib.closeport();
+}
+
 TEST_F(NetworkHandles, ThreePortsAtOnceEachGetTheirOwnBytesInOrder)
 {
     CheckThreePortsAtOnce(lib, platform);
