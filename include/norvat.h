@@ -2,14 +2,16 @@
  * norvat.h - the public interface of Norvat, a port library for printer-class devices:
  * Norvat.dll on Windows (32-bit x86 and 64-bit x86-64), libNorvat.so on Linux.
  *
- * One device is open at a time: a serial port (COM), a parallel port (LPT1/LPT2), a USB
- * printer or a network printer on raw TCP ("tcp://HOST[:PORT]"). All functions are cdecl on
- * 32-bit x86 and exported by their plain names, so a host may link the import library or bind
- * them by name (GetProcAddress, dlsym, DllImport, ctypes).
+ Two ways in: the ten functions below (openport ... GetDllVersion) keep one port open at a time,
+ * the way hosts have always used them; the functions of "Ports by handle" further down open any
+ * number of ports at once, each through a handle of its own. A port is a serial port (COM), a
+ * parallel port (LPT), a USB printer or a network printer on raw TCP ("tcp://HOST[:PORT]"). All
+ * functions are cdecl on 32-bit x86 and exported by their plain names, so a host may link the
+ * import library or bind them by name (GetProcAddress, dlsym, DllImport, ctypes).
  * Texts are 8-bit (ANSI) and NUL-terminated. Buffers belong to the host and must be at least
  * as large as stated.
  *
- * Failures: every function but closeport returns 0 on failure and leaves the reason in the
+ * Failures of the ten: every one but closeport returns 0 on failure and leaves the reason in the
  * platform's error: GetLastError() on Windows, errno on Linux. A successful call may leave any
  * value there. The reasons, Windows code / Linux errno:
  *   NORVAT_E_INVALID_ARGUMENT  87 / EINVAL     a null pointer, a negative count, a rate of 0 or
@@ -22,6 +24,8 @@
  *   NORVAT_E_NO_MORE_ITEMS    259 / ENOENT     nothing (more) to list
  *   NORVAT_E_TIMEOUT         1460 / ETIMEDOUT  nothing arrived in time, or a write was given up
  *                                              with no byte gone out
+ *   EBUSY / 170 ERROR_BUSY                     openport or OpenUSB: a handle of this process
+ *                                              (norvat_open) holds that device; no port is open
  *   anything else                              the platform's own code for the device call that
  *                                              failed (2 / ENOENT no such port, 5 / EACCES
  *                                              access denied, EBUSY in use, ECONNREFUSED /
@@ -42,8 +46,8 @@
  *
  * Write bounds: a write the device does not take is given up and cancelled, and its result is
  * the number of bytes that really went out, so a host never resends those and the rest never
- * goes out later. A printer or parallel port gets about 20 s (NORVAT_WRITE_BOUND_MS; on Windows
- * the wait looks at the request every few milliseconds and ends as soon as the write does); a
+ * goes out later. A printer or parallel port gets about 20 s (on Windows the wait looks at the
+ * request every few milliseconds and ends as soon as the write does); a
  * serial line 200 ms plus 100 ms per byte, within the same 20 s, and a byte counts only once the
  * line sent it (on Linux: once it left the driver's output queue). A network printer gets about
  * 20 s, and a byte counts only once the printer's TCP acknowledged it: on Linux always; on
@@ -53,20 +57,26 @@
  * writes and reads then fail until the host opens the printer again. The connection also ends
  * by itself when the printer acknowledges nothing for 20 s.
  *
- * Processes: each host process has its own port and lock; two processes may print at once, each
- * to its own device. On Linux a child made by fork() starts with a free lock, even when another
- * thread of the parent was inside a call, and holds its own copy of the parent's open port:
- * closeport in the child closes that copy only.
+ * Processes: each host process has its own ports and locks; two processes may print at once,
+ * each to its own device. On Linux a child made by fork() starts with every lock free, even when
+ * another thread of the parent was inside a call, and holds its own copies of the parent's open
+ * ports: closeport (or norvat_close) in the child closes its copy only. A thread cancelled with
+ * pthread_cancel inside a call is cancelled when the call has returned, never inside it.
+ *
+ * Linux needs libudev.so.1 for USB printers only, and loads it the first time a USB printer is
+ * listed or opened: without it, FindFirstUSB and FindNextUSB give 0 and OpenUSB of a serial and
+ * openport("6") give 0, each with ENOSYS; serial, parallel and network ports work as ever.
  *
  * USB printers: OpenUSB and openport("6") open only the connected printers whose device link
  * holds "_195" or "_067" (a printer's link looks like \\?\USB#VID_03F0&PID_1950#SERIAL#{...},
  * on Linux made the same way from the printer's USB ids and serial). FindFirstUSB lists the same
  * printers; FindNextUSB those whose link holds "_195" or "VID_03F0". So a printer with "_067"
  * but neither of the other two is listed only when it is the first, and one with "VID_03F0" but
- * neither "_195" nor "_067" is listed by FindNextUSB and never opened. The listing is a cursor over the platform's records, not a snapshot: a
- * printer plugged in or pulled out between calls may shift the entries, so one may be skipped
- * or listed twice, and FindNextUSB goes on with the number of entries the last FindFirstUSB
- * (or USB open) counted.
+ * neither "_195" nor "_067" is listed by FindNextUSB and never opened. (The handles have no
+ * such filters: norvat_open and norvat_list_ports take every maker's printer.) The listing is a
+ * cursor over the platform's records, not a snapshot: a printer plugged in or pulled out between
+ * calls may shift the entries, so one may be skipped or listed twice, and FindNextUSB goes on
+ * with the number of entries the last FindFirstUSB (or USB open) counted.
  */
 #ifndef NORVAT_H
 #define NORVAT_H
