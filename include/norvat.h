@@ -490,7 +490,8 @@ NORVAT_API void NORVAT_CALL norvat_free_port_list(norvat_port_list *list);
  *          out of paper; others do not wire them.
  *        - network printers: NORVAT_STATE_DISCONNECTED, when the printer closed or reset the
  *          connection (the next call opens a new one, see below).
- *        - any other device (a Linux device path that is none of these): none.
+ *        - any other device (a Linux device path that is none of these), and any port whose
+ *          driver does not answer the request: none.
  * @returns 0. NORVAT_ERR_GONE when a USB printer has been unplugged or switched off (while it is
  *          away; a printer that is back is opened again first, and its state reported);
  *          NORVAT_ERR_ARGUMENT for NULL state or a handle that is not open; NORVAT_ERR_SYSTEM

@@ -240,8 +240,13 @@ int NORVAT_CALL norvat_status(norvat_port *port, unsigned *state, unsigned *know
     } else {
         if (const int gone = Present(port))
             return gone;
-        if (!ReadPortState(session, state, &kinds))
-            return IoFailure(port);
+        if (!ReadPortState(session, state, &kinds)) {
+            const int code = IoFailure(port);
+            /* A driver that does not answer the request: nothing is known, which is no failure. */
+            if (code != NORVAT_ERR_UNSUPPORTED)
+                return code;
+            *state = kinds = 0;
+        }
     }
     if (known != NULL)
         *known = kinds;
