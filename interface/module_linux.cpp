@@ -64,9 +64,10 @@ void FinishSession(PortSession *)
 {
 }
 
-/* Takes no lock: at dlclose no call may still be running, and at exit another thread may have
- * been stopped while holding one. */
+/* Runs at dlclose and at exit. Takes no lock: another thread may hold one. At exit other threads
+ * may still be inside a call (a write waiting for a printer), so the records stay: their devices
+ * are closed under them, and their calls end with a failure rather than in freed memory. */
 __attribute__((destructor)) static void CloseAtUnload(void)
 {
-    CloseEveryPort();
+    CloseEveryPort(false);
 }

@@ -95,6 +95,6 @@ void FinishSession(PortSession *session)
 extern "C" BOOL WINAPI NorvatDllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_DETACH && reserved == NULL)
-        CloseEveryPort();
+        CloseEveryPort(true);
     return TRUE;
 }

@@ -159,13 +159,16 @@ void ReleaseDevice(PortSession *session)
     __atomic_store_n(&session->key.held, false, __ATOMIC_RELEASE);
 }
 
-void CloseEveryPort(void)
+void CloseEveryPort(bool release)
 {
     ClosePortHandle(&defaultPort.session);
+    for (norvat_port *port = handles; port != NULL; port = port->next)
+        ClosePortHandle(&port->session);
+    if (!release)
+        return;
     while (handles != NULL) {
         norvat_port *port = handles;
         handles = port->next;
-        ClosePortHandle(&port->session);
         FinishSession(&port->session);
         DestroyPortLock(&port->lock);
         FreeMemory(port);

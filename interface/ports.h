@@ -107,9 +107,9 @@ bool CancelCall(norvat_port *port, bool closing);
 bool ClaimDevice(PortSession *session, const DeviceKey *key);
 void ReleaseDevice(PortSession *session);
 
-/* Closes every port, the ten exports' one included, and frees every handle: at unload, when no
- * call may be running. */
-void CloseEveryPort(void);
+/* Closes every port's device, the ten exports' one included: at unload. With release, it also
+ * frees every handle's record, which only an unload where no call can be running may do. */
+void CloseEveryPort(bool release);
 
 /* In a child of fork(): every lock free, no call in flight (only the forking thread went on). */
 void FreeEveryLock(void);
