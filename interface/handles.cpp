@@ -11,8 +11,8 @@
 
 namespace {
 
-/* Whether name names a USB printer (by its link, serial or listing text) rather than a port: a
- * text with '#' never names a serial port, and on Windows a "/dev/" text is a serial too. */
+/* Whether name names a USB printer (by its link, serial or listing text) rather than a port. A
+ * text with '#' never names a serial port; on Windows a "/dev/" text is a printer's serial. */
 bool NamesPrinter(const char *name)
 {
     switch (ClassifyPortName(name)) {
@@ -40,12 +40,6 @@ int OpenNamed(PortSession *port, const char *name, int connectMs)
     return OpenPortByName(port, name, connectMs);
 }
 
-/* The portable code of a failed call, from the reason it left. */
-int Failure(FailedStep step)
-{
-    return PortableFailure(step);
-}
-
 /* Makes sure a handle's device is there before a call uses it: 0, or NORVAT_ERR_GONE while a
  * printer that went away is still away. A USB or network printer that went is opened again
  * (its connection, for a network printer that closed it while idle, made anew). */
@@ -66,7 +60,7 @@ int Present(norvat_port *port)
  * go, so that the next call looks for it again. */
 int IoFailure(norvat_port *port)
 {
-    const int code = Failure(kFailedIo);
+    const int code = PortableFailure(kFailedIo);
     if (code == NORVAT_ERR_GONE && port->reopens)
         ClosePortHandle(&port->session);
     return code;
@@ -75,7 +69,7 @@ int IoFailure(norvat_port *port)
 /* A call on a handle, from its turn at the port to the end of it. */
 class HandleCall {
 public:
-    explicit HandleCall(norvat_port *port) : port_(port), begun_(BeginCall(port)) {}
+    explicit HandleCall(norvat_port *port) : port_(port), begun_(BeginCall(port, &closing_)) {}
     ~HandleCall()
     {
         if (begun_)
@@ -85,21 +79,17 @@ public:
     HandleCall &operator=(const HandleCall &) = delete;
 
     bool Begun() const { return begun_; }
+    /* Why it did not begin: no open handle, or one closed while the call waited for its turn. */
+    int Refusal() const { return PortableRefusal(closing_ ? kReasonCancelled : kReasonBadArgument); }
     norvat_port *Port() const { return port_; }
     PortSession *Session() const { return &port_->session; }
 
 private:
     CallScope scope_;
     norvat_port *port_;
+    bool closing_ = false;
     bool begun_;
 };
-
-/* A handle that is not open, or one being closed while the call waited for its turn. */
-int NotOpen(norvat_port *port)
-{
-    (void)port;
-    return PortableRefusal(kReasonBadArgument);
-}
 
 } // namespace
 
@@ -123,7 +113,7 @@ int NORVAT_CALL norvat_open(const char *name, norvat_port **handle)
     port->session.writeTimeoutMs = kWriteWaitMs;
     InitPortLock(&port->lock);
     if (!InitSession(&port->session)) {
-        const int code = Failure(kFailedOpen);
+        const int code = PortableFailure(kFailedOpen);
         DestroyPortLock(&port->lock);
         FreeMemory(port);
         return code;
@@ -133,7 +123,7 @@ int NORVAT_CALL norvat_open(const char *name, norvat_port **handle)
     /* Listed before it opens, so that two opens of one device cannot both get it. */
     ListPort(port);
     if (!OpenNamed(&port->session, name, kConnectTimeoutMs)) {
-        const int code = Failure(kFailedOpen);
+        const int code = PortableFailure(kFailedOpen);
         UnlistPort(port);
         FinishSession(&port->session);
         DestroyPortLock(&port->lock);
@@ -150,7 +140,7 @@ int NORVAT_CALL norvat_close(norvat_port *port)
         return 0;
     CallScope scope;
     if (!CancelCall(port, true))
-        return NotOpen(port);
+        return PortableRefusal(kReasonBadArgument);
     /* Our turn comes after the call in flight has seen the cancel, and after the calls queued
      * before us have given up. */
     LockPort(&port->lock);
@@ -172,7 +162,7 @@ int NORVAT_CALL norvat_write(norvat_port *port, const void *data, int count, int
         return PortableRefusal(kReasonBadArgument);
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     if (count == 0)
         return 0;
     if (const int gone = Present(call.Port()))
@@ -190,7 +180,7 @@ int NORVAT_CALL norvat_read(norvat_port *port, void *buffer, int size, int timeo
         return PortableRefusal(kReasonBadArgument);
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     if (size == 0)
         return 0;
     /* A connection the printer closed is not made anew here: what it sent before is read first,
@@ -213,11 +203,11 @@ int NORVAT_CALL norvat_set_baud_rate(norvat_port *port, int rate)
         return PortableRefusal(kReasonBadArgument);
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     PortSession *session = call.Session();
     if (session->portKind != kPortSerialLine)
         return PortableRefusal(kReasonNoSerialLine);
-    return SetLineSpeed(session, rate) ? 0 : Failure(kFailedIo);
+    return SetLineSpeed(session, rate) ? 0 : PortableFailure(kFailedIo);
 }
 
 int NORVAT_CALL norvat_status(norvat_port *port, unsigned *state, unsigned *known)
@@ -226,7 +216,7 @@ int NORVAT_CALL norvat_status(norvat_port *port, unsigned *state, unsigned *know
         return PortableRefusal(kReasonBadArgument);
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     PortSession *session = call.Session();
     unsigned kinds = 0;
     *state = 0;
@@ -257,7 +247,7 @@ int NORVAT_CALL norvat_pending(norvat_port *port)
 {
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     PortSession *session = call.Session();
     return PortIsOpen(session) ? (int)PendingBytes(session) : 0;
 }
@@ -266,7 +256,7 @@ int NORVAT_CALL norvat_discard_input(norvat_port *port)
 {
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     if (const int gone = Present(port))
         return gone;
     const int discarded = DiscardInput(call.Session());
@@ -279,7 +269,7 @@ int NORVAT_CALL norvat_escpos_status(norvat_port *port, int timeout_ms, unsigned
         return PortableRefusal(kReasonBadArgument);
     HandleCall call(port);
     if (!call.Begun())
-        return NotOpen(port);
+        return call.Refusal();
     *state = 0;
     if (const int gone = Present(port))
         return gone;
@@ -291,7 +281,7 @@ int NORVAT_CALL norvat_escpos_status(norvat_port *port, int timeout_ms, unsigned
 int NORVAT_CALL norvat_cancel(norvat_port *port)
 {
     CallScope scope;
-    return CancelCall(port, false) ? 0 : NotOpen(port);
+    return CancelCall(port, false) ? 0 : PortableRefusal(kReasonBadArgument);
 }
 
 const char *NORVAT_CALL norvat_error_text(int result)

@@ -90,10 +90,12 @@ void UnlistPort(norvat_port *port)
     }
 }
 
-bool BeginCall(norvat_port *port)
+bool BeginCall(norvat_port *port, bool *closing)
 {
     LockRegistry();
-    const bool usable = port != NULL && Listed(port) && !port->closing;
+    const bool listed = port != NULL && Listed(port);
+    *closing = listed && port->closing;
+    const bool usable = listed && !port->closing;
     if (usable)
         port->users++;
     UnlockRegistry();
@@ -101,6 +103,7 @@ bool BeginCall(norvat_port *port)
         return false;
     LockPort(&port->lock);
     if (port->closing) {
+        *closing = true;
         /* Queued behind a call that norvat_close cancelled. */
         UnlockPort(&port->lock);
         LockRegistry();

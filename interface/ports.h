@@ -92,9 +92,10 @@ private:
 void ListPort(norvat_port *port);
 void UnlistPort(norvat_port *port);
 
-/* A call on a handle: false when port is no open handle, or is being closed. Otherwise the call
- * has its turn at the port (after the calls that came before it) and must end with EndCall. */
-bool BeginCall(norvat_port *port);
+/* A call on a handle: false when port is no open handle (*closing false), or was being closed
+ * (*closing true: norvat_close came while the call waited for its turn). Otherwise the call has
+ * its turn at the port (after the calls that came before it) and must end with EndCall. */
+bool BeginCall(norvat_port *port, bool *closing);
 void EndCall(norvat_port *port);
 
 /* Cancels the call in flight on port; false when port is no open handle. With closing set (by
