@@ -22,6 +22,8 @@
  *   NORVAT_E_NO_MORE_ITEMS    259 / ENOENT     nothing (more) to list
  *   NORVAT_E_TIMEOUT         1460 / ETIMEDOUT  nothing arrived in time, or a write was given up
  *                                              with no byte gone out
+ *   (Linux only)                    ENOSYS     USB printers cannot be found: libudev.so.1 is
+ *                                              not installed (below)
  *   anything else                              the platform's own code for the device call that
  *                                              failed (2 / ENOENT no such port, 5 / EACCES
  *                                              access denied, EBUSY in use, ECONNREFUSED /
@@ -67,6 +69,12 @@
  * printer plugged in or pulled out between calls may shift the entries, so one may be skipped
  * or listed twice, and FindNextUSB goes on with the number of entries the last FindFirstUSB
  * (or USB open) counted.
+ *
+ * libudev on Linux: libNorvat.so needs libc alone. It loads libudev.so.1 the first time it looks
+ * for a USB printer, through which it finds them; where that is not installed (a container, a
+ * minimal system), serial, parallel and network ports and /dev/ paths work as ever, and finding a
+ * USB printer fails with ENOSYS (FindFirstUSB, FindNextUSB, openport("6"), OpenUSB of a serial),
+ * or NORVAT_ERR_UNSUPPORTED from norvat_open, while norvat_list_ports leaves them out.
  */
 #ifndef NORVAT_H
 #define NORVAT_H
@@ -116,8 +124,8 @@ extern "C" {
  * @param selector NUL-terminated text; only its first character counts. Not NULL.
  * @returns 1 when the port was opened. 0 when it could not be opened, then no port is open:
  *          the platform's code from the open; NORVAT_E_NOT_CONNECTED for '6' with no USB
- *          printer, an open port then staying open; NORVAT_E_INVALID_ARGUMENT for NULL,
- *          changing nothing.
+ *          printer, an open port then staying open (ENOSYS on a Linux without libudev.so.1);
+ *          NORVAT_E_INVALID_ARGUMENT for NULL, changing nothing.
  * Blocks for the open only (a USB printer: one pass over the device records); see the lock
  * above.
  */
@@ -139,10 +147,11 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  *        bare serial always works. Serials are compared over their first 19 characters,
  *        case-sensitively. Not NULL.
  * @returns 1 when opened. 0 otherwise: NORVAT_E_NOT_CONNECTED when no connected printer has
- *          that serial (an open port then stays open); the platform's code when the open itself
- *          failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes)
- *          and for a serial name over 15 characters (then no port is open) and a malformed
- *          network address (the open port stays open). A network printer: 0 with
+ *          that serial (an open port then stays open; ENOSYS instead on a Linux without
+ *          libudev.so.1, where no USB printer can be found); the platform's code when the open
+ *          itself failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing
+ *          changes) and for a serial name over 15 characters (then no port is open) and a
+ *          malformed network address (the open port stays open). A network printer: 0 with
  *          ETIMEDOUT / WSAETIMEDOUT (10060) when it did not answer within 5 s,
  *          ECONNREFUSED / WSAECONNREFUSED (10061) at once when it refused, the resolver's
  *          code for a name it does not know (above); then no port is open.
@@ -158,7 +167,8 @@ NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
  * @param buffer receives the NUL-terminated listing text; at least
  *        NORVAT_LISTING_BUFFER_SIZE (191) bytes. Not NULL.
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS when no printer is connected
- *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes).
+ *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes). On a
+ *          Linux without libudev.so.1: 0 with ENOSYS, as no printer can be listed there.
  * Reads the platform's device records only, and waits for nothing but the lock above (which
  * may mean behind another thread's write).
  */
@@ -169,7 +179,7 @@ NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
  * @param buffer as for FindFirstUSB, at least 191 bytes. Not NULL.
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS at the end of the listing
  *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (the listing stays where
- *          it was).
+ *          it was); ENOSYS instead of NORVAT_E_NO_MORE_ITEMS on a Linux without libudev.so.1.
  * Blocks as FindFirstUSB does.
  */
 NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);
