@@ -29,12 +29,14 @@ field() { # PACKAGE FIELD WANTED...: each WANTED is in the package's FIELD; "!WA
         esac
     done
 }
-dependencies() {
-    field libnorvat1 Depends 'libc6 (>= ' '!libudev' && field libnorvat1 Recommends libudev1 &&
-        field norvat-tools Depends "libnorvat1 (>= $version)" &&
-        field libnorvat-dev Depends "libnorvat1 (= $version)"
+library_relations() {
+    field libnorvat1 Depends 'libc6 (>= ' '!libudev' && field libnorvat1 Recommends libudev1
 }
-check "dependencies: libnorvat1 on libc6 alone, libudev1 recommended; the tool and -dev on libnorvat1" dependencies
+check "libnorvat1 depends on libc6, not on libudev1, which it recommends" library_relations
+others_relations() {
+    field norvat-tools Depends "libnorvat1 (>= $version)" && field libnorvat-dev Depends "libnorvat1 (= $version)"
+}
+check "the tool and -dev depend on libnorvat1 $version" others_relations
 holds() { # PACKAGE PATH...: the package holds exactly these files and links (besides its docs)
     local list
     list=$(dpkg-deb -c "$debs/$1_${version}_amd64.deb" | awk '$1 !~ /^d/ { print $6 }' |
