@@ -26,6 +26,8 @@
  *                                              with no byte gone out
  *   EBUSY / 170 ERROR_BUSY                     openport or OpenUSB: a handle of this process
  *                                              (norvat_open) holds that device; no port is open
+ *   (Linux only)                    ENOSYS     USB printers cannot be found: libudev.so.1 is
+ *                                              not installed (below)
  *   anything else                              the platform's own code for the device call that
  *                                              failed (2 / ENOENT no such port, 5 / EACCES
  *                                              access denied, EBUSY in use, ECONNREFUSED /
@@ -62,10 +64,7 @@
  * another thread of the parent was inside a call, and holds its own copies of the parent's open
  * ports: closeport (or norvat_close) in the child closes its copy only. A thread cancelled with
  * pthread_cancel inside a call is cancelled when the call has returned, never inside it.
- *
- * Linux needs libudev.so.1 for USB printers only, and loads it the first time a USB printer is
- * listed or opened: without it, FindFirstUSB and FindNextUSB give 0 and OpenUSB of a serial and
- * openport("6") give 0, each with ENOSYS; serial, parallel and network ports work as ever.
+
  *
  * USB printers: OpenUSB and openport("6") open only the connected printers whose device link
  * holds "_195" or "_067" (a printer's link looks like \\?\USB#VID_03F0&PID_1950#SERIAL#{...},
@@ -77,6 +76,12 @@
  * cursor over the platform's records, not a snapshot: a printer plugged in or pulled out between
  * calls may shift the entries, so one may be skipped or listed twice, and FindNextUSB goes on
  * with the number of entries the last FindFirstUSB (or USB open) counted.
+ *
+ * libudev on Linux: libNorvat.so needs libc alone. It loads libudev.so.1 the first time it looks
+ * for a USB printer, through which it finds them; where that is not installed (a container, a
+ * minimal system), serial, parallel and network ports and /dev/ paths work as ever, and finding a
+ * USB printer fails with ENOSYS (FindFirstUSB, FindNextUSB, openport("6"), OpenUSB of a serial),
+ * or NORVAT_ERR_UNSUPPORTED from norvat_open, while norvat_list_ports leaves them out.
  */
 #ifndef NORVAT_H
 #define NORVAT_H
@@ -126,8 +131,8 @@ extern "C" {
  * @param selector NUL-terminated text; only its first character counts. Not NULL.
  * @returns 1 when the port was opened. 0 when it could not be opened, then no port is open:
  *          the platform's code from the open; NORVAT_E_NOT_CONNECTED for '6' with no USB
- *          printer, an open port then staying open; NORVAT_E_INVALID_ARGUMENT for NULL,
- *          changing nothing.
+ *          printer, an open port then staying open (ENOSYS on a Linux without libudev.so.1);
+ *          NORVAT_E_INVALID_ARGUMENT for NULL, changing nothing.
  * Blocks for the open only (a USB printer: one pass over the device records); see the lock
  * above.
  */
@@ -149,10 +154,11 @@ NORVAT_API int NORVAT_CALL openport(const char *selector);
  *        bare serial always works. Serials are compared over their first 19 characters,
  *        case-sensitively. Not NULL.
  * @returns 1 when opened. 0 otherwise: NORVAT_E_NOT_CONNECTED when no connected printer has
- *          that serial (an open port then stays open); the platform's code when the open itself
- *          failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes)
- *          and for a serial name over 15 characters (then no port is open) and a malformed
- *          network address (the open port stays open). A network printer: 0 with
+ *          that serial (an open port then stays open; ENOSYS instead on a Linux without
+ *          libudev.so.1, where no USB printer can be found); the platform's code when the open
+ *          itself failed (then no port is open); NORVAT_E_INVALID_ARGUMENT for NULL (nothing
+ *          changes) and for a serial name over 15 characters (then no port is open) and a
+ *          malformed network address (the open port stays open). A network printer: 0 with
  *          ETIMEDOUT / WSAETIMEDOUT (10060) when it did not answer within 5 s,
  *          ECONNREFUSED / WSAECONNREFUSED (10061) at once when it refused, the resolver's
  *          code for a name it does not know (above); then no port is open.
@@ -168,7 +174,8 @@ NORVAT_API int NORVAT_CALL OpenUSB(const char *request);
  * @param buffer receives the NUL-terminated listing text; at least
  *        NORVAT_LISTING_BUFFER_SIZE (191) bytes. Not NULL.
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS when no printer is connected
- *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes).
+ *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (nothing changes). On a
+ *          Linux without libudev.so.1: 0 with ENOSYS, as no printer can be listed there.
  * Reads the platform's device records only, and waits for nothing but the lock above (which
  * may mean behind another thread's write).
  */
@@ -179,7 +186,7 @@ NORVAT_API int NORVAT_CALL FindFirstUSB(char *buffer);
  * @param buffer as for FindFirstUSB, at least 191 bytes. Not NULL.
  * @returns 1 with the text in buffer; 0 with NORVAT_E_NO_MORE_ITEMS at the end of the listing
  *          (buffer untouched), or NORVAT_E_INVALID_ARGUMENT for NULL (the listing stays where
- *          it was).
+ *          it was); ENOSYS instead of NORVAT_E_NO_MORE_ITEMS on a Linux without libudev.so.1.
  * Blocks as FindFirstUSB does.
  */
 NORVAT_API int NORVAT_CALL FindNextUSB(char *buffer);

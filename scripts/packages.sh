@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds what each ecosystem installs, from the release folder (scripts/release.sh lays it out
 # and then runs this), into release/packages/:
-#   python/  norvat-V-py3-none-win32.whl, -win_amd64.whl, -linux_x86_64.whl (each with its
-#            library beside the package's modules) and the sdist norvat-V.tar.gz
+#   python/  norvat-V-py3-none-win32.whl, -win_amd64.whl, -manylinux_2_X_x86_64.whl (each with
+#            its library beside the package's modules) and the sdist norvat-V.tar.gz
 #   npm/     norvat-V.0.tgz: the Node.js binding with prebuilds/win32-ia32, win32-x64, linux-x64
 #   nuget/   Norvat.V.0.nupkg: Norvat.Net.dll for .NET Framework 4.6.2+, runtimes/<rid>/native/
 #            and build/Norvat.targets
@@ -25,12 +25,24 @@ mkdir -p "$work"
 # fresh DIR: an empty DIR.
 fresh() { rm -rf "$1"; mkdir -p "$1"; }
 
+# manylinux_tag LIBRARY: the wheel platform a Linux library allows, read from the built binary:
+# manylinux_2_X_x86_64 with X the highest GLIBC_2.X version it requires (PEP 600: the tag names
+# the oldest glibc the wheel runs on). libc is all the library needs, and tests/packages/wheel.sh
+# checks the wheel against the tag's policy.
+manylinux_tag() {
+    local x
+    x=$(objdump -p "$1" | sed -n 's/^ *0x[0-9a-f]* 0x[0-9a-f]* [0-9]* GLIBC_2\.\([0-9]*\).*/\1/p' | sort -n | tail -n 1)
+    [ -n "$x" ] || { echo "$1 requires no GLIBC_2.X version: not a glibc library?" >&2; return 1; }
+    echo "manylinux_2_${x}_x86_64"
+}
+
 python_packages() {
-    local stage=$work/python plat library venv=$work/python-venv
+    local stage=$work/python plat library venv=$work/python-venv linux
+    linux=$(manylinux_tag "$release/linux/lib/libNorvat.so.$major") || return 1
     fresh "$out/python"
     # pip from a venv that sees Debian's setuptools and wheel: no index is ever asked.
     [ -x "$venv/bin/pip" ] || $py -m venv --system-site-packages "$venv"
-    for plat in win32:x86/Norvat.dll win_amd64:x64/Norvat.dll linux_x86_64:linux/lib/libNorvat.so.$major; do
+    for plat in win32:x86/Norvat.dll win_amd64:x64/Norvat.dll "$linux:linux/lib/libNorvat.so.$major"; do
         library=${plat#*:}
         fresh "$stage"
         cp -r bindings/python/. "$stage"

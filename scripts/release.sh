@@ -71,7 +71,8 @@ x86/  32-bit build      x64/  64-bit build
   norvat.exe       command-line check of a printer: norvat --help
   pkgconfig/       norvat.pc for MinGW builds that use pkg-config
 linux/  x86-64 Linux build
-  lib/libNorvat.so the library (libc and libudev only) and its links; lib/pkgconfig/norvat.pc
+  lib/libNorvat.so the library (libc only; libudev.so.1, where installed, for USB printers) and
+                   its links; lib/pkgconfig/norvat.pc
   bin/norvat       the same command-line tool
 include/norvat.h   the ten functions, cdecl, with what each returns and how long it blocks
 lib/cmake/Norvat/  find_package(Norvat): the target Norvat::Norvat for MinGW, MSVC and Linux

@@ -2,7 +2,8 @@
 # Runs every test: installs what it needs, builds both DLLs, the native checks and the Linux
 # library, lays out the release, brings up the simulated devices and runs ctest for the native
 # checks, then the 64-bit and the 32-bit Windows tests under Wine, then the Linux tests natively
-# under umockdev, then the bindings (scripts/test_bindings.sh), then each kind of package as its
+# under umockdev (the library and the tool also where libudev.so.1 is missing: a mount namespace
+# of their own, as root), then the bindings (scripts/test_bindings.sh), then each kind of package as its
 # ecosystem installs it (tests/packages/*.sh, from release/packages/). On machines that cannot execute
 # 32-bit programs the 32-bit DLL is still checked statically (native checks), and its runtime
 # tests are reported as skipped.

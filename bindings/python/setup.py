@@ -1,12 +1,9 @@
 """The wheels. Built as it is, the package is pure Python and finds the library by the platform's
 search. scripts/packages.sh places one library in norvat/ and sets NORVAT_WHEEL_PLATFORM, and the
 wheel then carries it and is tagged for that platform alone: win32 (the 32-bit Norvat.dll),
-win_amd64 (the 64-bit one) or linux_x86_64 (libNorvat.so.1).
-
-The Linux wheel is linux_x86_64, not manylinux: the manylinux policies allow a wheel's libraries
-to need only a fixed list of system libraries (glibc's, libgcc_s, libstdc++ and a few for
-graphics), and libNorvat.so.1 needs libudev.so.1, which is not on it. Bundling libudev instead
-would tie the wheel to one udev version; every glibc system with udev has it."""
+win_amd64 (the 64-bit one) or manylinux_2_X_x86_64 (libNorvat.so.1), X read from the library's
+highest GLIBC_2.X requirement. libNorvat.so.1 needs libc.so.6 alone (libudev.so.1 is loaded at run
+time, where it is installed), so the Linux wheel meets the manylinux policy its tag names."""
 import os
 
 from setuptools import Distribution, setup

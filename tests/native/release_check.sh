@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the release folder and its zip: exactly the files a developer expects, every DLL
-# importing KERNEL32.dll and ADVAPI32.dll only, the Linux library needing libc and libudev only
+# importing KERNEL32.dll and ADVAPI32.dll only, the Linux library needing libc alone
 # with its links in place, and the Linux tool finding the library beside it.
 # usage: release_check.sh RELEASE_DIR
 set -uo pipefail
@@ -58,7 +58,7 @@ lib=$dir/linux/lib
     [ "$(readlink "$lib/libNorvat.so.1")" = libNorvat.so.1.3 ] && [ -f "$lib/libNorvat.so.1.3" ] &&
     [ ! -L "$lib/libNorvat.so.1.3" ] || fail "linux/lib: libNorvat.so -> .so.1 -> .so.1.3 broken"
 needed=$(readelf -d "$lib/libNorvat.so.1.3" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | LC_ALL=C sort | tr '\n' ' ')
-[ "$needed" = "libc.so.6 libudev.so.1 " ] || fail "libNorvat.so needs: $needed"
+[ "$needed" = "libc.so.6 " ] || fail "libNorvat.so needs: $needed"
 readelf -h "$lib/libNorvat.so.1.3" | grep -q 'X86-64' || fail "libNorvat.so is not x86-64"
 runpath=$(readelf -d "$dir/linux/bin/norvat" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
 [ "$runpath" = '$ORIGIN/../lib' ] || fail "linux/bin/norvat looks for the library in: $runpath"

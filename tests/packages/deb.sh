@@ -18,18 +18,25 @@ lintian_clean() {
     echo "lintian: $(grep -c '^E:' "$work/lintian.log") errors, $(grep -c '^W:' "$work/lintian.log") warnings"
 }
 check "lintian finds no errors" lintian_clean
-depends() { # PACKAGE WANTED...: each WANTED is in the package's Depends
+field() { # PACKAGE FIELD WANTED...: each WANTED is in the package's FIELD; "!WANTED" is not
     local have w
-    have=$(dpkg-deb -f "$debs/$1_${version}_amd64.deb" Depends)
-    echo "$1: $have"
-    shift
-    for w in "$@"; do grep -qF "$w" <<<"$have" || { echo "missing: $w"; return 1; }; done
+    have=$(dpkg-deb -f "$debs/$1_${version}_amd64.deb" "$2")
+    echo "$1 $2: $have"
+    for w in "${@:3}"; do
+        case $w in
+            !*) ! grep -qF "${w#!}" <<<"$have" || { echo "there: ${w#!}"; return 1; } ;;
+            *) grep -qF "$w" <<<"$have" || { echo "missing: $w"; return 1; } ;;
+        esac
+    done
 }
-dependencies() {
-    depends libnorvat1 'libc6 (>= ' 'libudev1 (>= ' && depends norvat-tools "libnorvat1 (>= $version)" &&
-        depends libnorvat-dev "libnorvat1 (= $version)"
+library_relations() {
+    field libnorvat1 Depends 'libc6 (>= ' '!libudev' && field libnorvat1 Recommends libudev1
 }
-check "dependencies as dpkg worked them out: libc6 and libudev1; the tool and -dev on libnorvat1" dependencies
+check "libnorvat1 depends on libc6, not on libudev1, which it recommends" library_relations
+others_relations() {
+    field norvat-tools Depends "libnorvat1 (>= $version)" && field libnorvat-dev Depends "libnorvat1 (= $version)"
+}
+check "the tool and -dev depend on libnorvat1 $version" others_relations
 holds() { # PACKAGE PATH...: the package holds exactly these files and links (besides its docs)
     local list
     list=$(dpkg-deb -c "$debs/$1_${version}_amd64.deb" | awk '$1 !~ /^d/ { print $6 }' |
@@ -56,6 +63,7 @@ check "apt would install the three with what they need (a dry run: nothing chang
 root=$work/root
 for deb in "$debs"/*_"$version"_amd64.deb; do dpkg-deb -x "$deb" "$root"; done
 libdir=$root/usr/lib/$arch
+check "the unpacked library needs libc.so.6 alone" needs_libc_only "$libdir/libNorvat.so.$major"
 check "the unpacked tool finds the unpacked library: norvat version" sh -c "
     LD_LIBRARY_PATH='$libdir' '$root/usr/bin/norvat' version | tee /dev/stderr | grep -qx 'Ver1.2 2011/8/1' &&
     test \"\$(objdump -p '$libdir/libNorvat.so.$major' | awk '/SONAME/ { print \$2 }')\" = libNorvat.so.$major"

@@ -43,6 +43,15 @@ machine() {
         sed 's/^pei-/pe-/; s/^elf64-/elf-/'
 }
 
+# needs_libc_only LIBRARY: the libraries LIBRARY names as NEEDED are libc.so.6 alone
+# (libudev.so.1 is loaded at run time, where it is installed).
+needs_libc_only() {
+    local needed
+    needed=$(objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }' | tr '\n' ' ')
+    echo "$1 needs: $needed"
+    [ "$needed" = "libc.so.6 " ]
+}
+
 summary() {
     echo
     echo "Packages $kind: $passed passed, $failed failed, $skipped skipped"

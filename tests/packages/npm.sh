@@ -27,6 +27,8 @@ picks() {
     done
 }
 check "each platform-arch picks its own library: win32-ia32 i386, win32-x64 x86-64, linux-x64" picks
+check "the linux-x64 library needs libc.so.6 alone" \
+    needs_libc_only "$project/node_modules/norvat/prebuilds/linux-x64/libNorvat.so.$major"
 
 cat >"$project/check.js" <<'JS'
 // Against the emulated printer, in the order its script wants the bytes.

@@ -1,21 +1,61 @@
 #!/usr/bin/env bash
-# The Python packages from release/packages/python: the Linux wheel installed into an empty venv
-# (no PYTHONPATH, no LD_LIBRARY_PATH) talks to the emulated printer through the library inside
-# it; each Windows wheel holds the DLL of its bitness where the package's loader looks first;
-# the sdist holds the sources alone and builds offline.
+# The Python packages from release/packages/python: the Linux wheel meets the manylinux policy its
+# tag names (and a wrong tag is refused), and installed into an empty venv (no PYTHONPATH, no
+# LD_LIBRARY_PATH) talks to the emulated printer through the library inside it; each Windows
+# wheel holds the DLL of its bitness where the package's loader looks first; the sdist holds the
+# sources alone and builds offline.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 py=/usr/bin/python3
 wheels=$packages/python
 
 echo "== Python wheels and sdist"
-check "the three wheels and the sdist are there, versioned $version" ls \
-    "$wheels/norvat-$version-py3-none-linux_x86_64.whl" "$wheels/norvat-$version-py3-none-win32.whl" \
+linux=$(ls "$wheels/norvat-$version-py3-none-manylinux_2_"*_x86_64.whl 2>/dev/null)
+check "the three wheels and the sdist are there, versioned $version, the Linux one manylinux" ls \
+    "$linux" "$wheels/norvat-$version-py3-none-win32.whl" \
     "$wheels/norvat-$version-py3-none-win_amd64.whl" "$wheels/norvat-$version.tar.gz" || { summary; exit; }
+
+# The policy its tag names, then the same check on copies that lie: tagged one glibc lower (so the
+# tag is the lowest the library allows), and with a library that needs libudev.so.1.
+glibc=${linux##*manylinux_2_}
+glibc=${glibc%%_*}
+linux_library() {
+    $py -m zipfile -e "$linux" "$work/linux-wheel" && needs_libc_only "$work/linux-wheel/norvat/libNorvat.so.$major"
+}
+check "the Linux wheel's library needs libc.so.6 alone" linux_library
+check "the Linux wheel meets manylinux_2_${glibc}_x86_64: its libraries and symbol versions" \
+    $py tests/packages/manylinux_check.py "$linux"
+retag() { # TAG [LIBRARY]: a copy of the Linux wheel tagged TAG, its library replaced by LIBRARY
+    mkdir -p "$work/$1" && $py - "$linux" "$1" "$work/$1/norvat-$version-py3-none-$1.whl" "${@:2}" <<'PY'
+import re, sys, zipfile
+wheel, tag, out, *library = sys.argv[1:]
+with zipfile.ZipFile(wheel) as src, zipfile.ZipFile(out, "w") as dst:
+    for item in src.infolist():
+        data = src.read(item)
+        if item.filename.endswith(".dist-info/WHEEL"):
+            data = re.sub(rb"Tag: py3-none-\S+", b"Tag: py3-none-" + tag.encode(), data)
+        elif library and re.search(r"\.so(\.\d+)*$", item.filename):
+            data = open(library[0], "rb").read()
+        dst.writestr(item, data)
+PY
+}
+refused() { # TAG WHY [LIBRARY]: the check refuses the copy tagged TAG, saying WHY
+    local said accepted
+    retag "$1" "${@:3}" || return 1
+    said=$($py tests/packages/manylinux_check.py "$work/$1/norvat-$version-py3-none-$1.whl" 2>&1)
+    accepted=$?
+    echo "$said"
+    [ "$accepted" != 0 ] && grep -q "^refused: .*$2" <<<"$said"
+}
+check "the check refuses it tagged manylinux_2_$((glibc - 1))_x86_64: the library requires GLIBC_2.$glibc" \
+    refused "manylinux_2_$((glibc - 1))_x86_64" "requires GLIBC_2.$glibc,"
+cc -shared -o "$work/libNorvat.so.$major" -x c /dev/null -Wl,--no-as-needed -ludev
+check "the check refuses it with a library that needs libudev.so.1" \
+    refused "manylinux_2_${glibc}_x86_64" "needs libudev.so.1," "$work/libNorvat.so.$major"
 
 venv=$work/venv
 if check "the Linux wheel installs into an empty venv, nothing else in it" sh -c "
-        $py -m venv '$venv' && '$venv/bin/pip' install -q --no-index '$wheels/norvat-$version-py3-none-linux_x86_64.whl' &&
+        $py -m venv '$venv' && '$venv/bin/pip' install -q --no-index '$linux' &&
         '$venv/bin/pip' list --format=freeze | grep -v -e '^pip==' -e '^setuptools==' | grep -qx 'norvat==$version' &&
         test \"\$('$venv/bin/pip' list --format=freeze | grep -vc -e '^pip==' -e '^setuptools==')\" = 1"; then
     # The binding's own scripted test, copied out of the tree, against the wheel's library.
