@@ -87,7 +87,8 @@ C/C++:  #include "norvat.h", link Norvat.lib (MSVC) or -lNorvat (MinGW, Linux); 
         <this folder>/<x86|x64|linux/lib>/pkgconfig.
 Others: bind the exports by name with the cdecl convention, or use bindings/.
 
-  norvat list                           connected USB printers as description#serial
+  norvat ports                          every port and every maker's USB printer
+  norvat status RCP7731                 is it ready? exit 0 ready, 2 not ready, 1 not asked
   norvat query COM1 "~HS"               send a command, print the answer
   norvat query "Label printer#LBL0042" "~HS"
 TEXT

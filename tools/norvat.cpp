@@ -1,12 +1,15 @@
 // norvat: check a printer from the command line, without writing code. Built on the library
-// through its public header, as any host would use it. What a PORT text means it takes from the
-// library's own rules (port/name.h, usb/link.h, compiled in from the same sources), never from a
-// copy; tools/system_<platform>.cpp has the few system calls of its own (clock, error messages,
-// the machine's ports, standard input, Ctrl-C).
+// through its public header, as any host would use it: every port is opened by handle
+// (norvat_open), so any maker's printer is reached. What a PORT text means is the library's rule;
+// the tool only turns the port numbers 0-9 into names, and checks a network address and tells
+// LPTn with the library's own parser (port/name.h, compiled in from the same source). `list` and
+// `version` keep the ten exports' FindFirstUSB and GetDllVersion. tools/system_<platform>.cpp
+// has the few system calls of its own (clock, the platform's messages, standard input, Ctrl-C),
+// tools/json.cpp the JSON strings.
 #include "include/norvat.h"
 #include "port/name.h"
+#include "tools/json.h"
 #include "tools/system.h"
-#include "usb/link.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,21 +25,37 @@
 
 namespace {
 
-// query reads until the printer has been quiet for one read of the library's (RcvBuf waits about
-// 450 ms for bytes), at most this long in all.
+// query reads until the printer has been quiet for one read of the library's (norvat_read waits
+// about 450 ms for bytes), at most this long in all.
 const unsigned long long kQueryBoundMs = 5000;
 // monitor, at the end of its input, waits as long for the answer to the last line.
 const unsigned long long kLastAnswerBoundMs = 2000;
+
+// Exit statuses. Every command: 0 done, 1 the device did not do it, 2 bad arguments. status
+// tells "not ready" from "could not be asked": 0 ready, 1 could not be asked, 2 not ready, and
+// so bad arguments give 64 (EX_USAGE) there.
+enum {
+    kExitDone = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitNotReady = 2,
+    kExitStatusUsage = 64,
+};
 
 const char kUsage[] =
     "usage: norvat COMMAND [OPTIONS] ARGS\n"
     "\n"
     "  version                 print the library's version text\n"
     "                            norvat version\n"
-    "  list                    list the connected USB printers, one \"description#serial\" a line\n"
+    "  ports [--json]          list every port and every maker's USB printer: kind, name (what\n"
+    "                          to pass as PORT) and description, and for a printer its maker,\n"
+    "                          model, command set, serial and USB ids; with --json as one JSON\n"
+    "                          array of objects holding every field of the listing\n"
+    "                            norvat ports --json\n"
+    "  list                    list the USB printers as the ten exports list them (FindFirstUSB:\n"
+    "                          only the printers their filters pass), one \"description#serial\"\n"
+    "                          a line\n"
     "                            norvat list\n"
-    "  ports                   list the serial and parallel ports, then the USB printers\n"
-    "                            norvat ports\n"
     "  send PORT TEXT          send TEXT followed by CR LF\n"
     "                            norvat send COM1 \"~JA\"\n"
     "  send --hex PORT HEX     send raw bytes given in hex (\"1B40\", \"1b 40\")\n"
@@ -54,55 +73,85 @@ const char kUsage[] =
     "  baud PORT RATE          set the line speed of a serial port (every open sets 9600 bit/s\n"
     "                          again: to talk at RATE, give --baud RATE to send, query, monitor)\n"
     "                            norvat baud COM3 19200\n"
+    "  status [--escpos] [--json] [--timeout MS] PORT\n"
+    "                          the printer's state without printing: each flag the port reports\n"
+    "                          (paper, online, error, modem lines, ...), what it cannot tell as\n"
+    "                          unknown; with --escpos also asks an ESC/POS printer (DLE EOT) for\n"
+    "                          cover, paper low, drawer, cutter, waiting up to MS ms (default\n"
+    "                          1000); with --json one JSON object\n"
+    "                            norvat status --escpos RCP7731\n"
     "\n"
     "  --baud RATE             with send, query and monitor: set a serial line to RATE bit/s\n"
     "                          after opening it, before talking (fails on any other port)\n"
     "                            norvat query --baud 19200 COM3 \"~HS\"\n"
     "\n"
-    "PORT is a serial port name (COM1, COM12), LPT1 or LPT2, a port number 0-9 (0 LPT1,\n"
-    "1-4 COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB printer's listing\n"
-    "text or serial, a network printer tcp://HOST[:PORT] (raw TCP, port 9100 when left out, e.g.\n"
-    "tcp://192.168.1.50, tcp://printer.local:9100, tcp://[fe80::1]:9100), or on Linux a device\n"
-    "path such as /dev/ttyUSB0.\n"
+    "PORT is a serial port name (COM1, COM12), LPT1-LPT9, a port number 0-9 (0 LPT1, 1-4\n"
+    "COM1-COM4, 5 LPT2, 6 the first USB printer that ports lists, 7-9 COM7-COM9), a network\n"
+    "printer tcp://HOST[:PORT] (raw TCP, port 9100 when left out, e.g. tcp://192.168.1.50,\n"
+    "tcp://[fe80::1]:9100), any maker's USB printer by the name ports gives it, its serial or\n"
+    "\"description#serial\", or on Linux a device path such as /dev/ttyUSB0. include/norvat.h\n"
+    "(norvat_open, norvat_status) says what each form and each flag means.\n"
     "Options may stand anywhere after the command; \"--\" ends them.\n"
-    "Exit status: 0 on success, 1 when the device did not do it, 2 on bad arguments.\n";
+    "Exit status: 0 on success, 1 when the device did not do it, 2 on bad arguments;\n"
+    "status: 0 ready, 1 the printer could not be asked, 2 not ready, 64 on bad arguments.\n";
 
-int Usage(const std::string &problem)
+int Usage(const std::string &problem, int status = kExitUsage)
 {
     if (!problem.empty())
         std::fprintf(stderr, "norvat: %s\n\n", problem.c_str());
     std::fputs(kUsage, problem.empty() ? stdout : stderr);
-    return problem.empty() ? 0 : 2;
+    return problem.empty() ? kExitDone : status;
 }
 
 int Fail(const std::string &reason)
 {
     std::fprintf(stderr, "norvat: %s\n", reason.c_str());
-    return 1;
+    return kExitFailed;
 }
 
-// A failure of a library call on PORT: what was tried, then why, from the reason it left.
-int Fail(const std::string &what, int reason)
+// A failed call of the library: its result, and the platform's code it left, read right after.
+struct Failure {
+    int result = 0;
+    int reason = 0;
+};
+
+Failure Failed(int result)
 {
-    return Fail(what + ": " + ReasonText(reason));
+    return {result, LastReason()};
+}
+
+// What was tried, then the library's words for the result and the platform's for its code;
+// for a refused port, what to do about it. Gives exit status 1.
+int Fail(const std::string &what, const Failure &failure)
+{
+    std::string line = what + ": " + norvat_error_text(failure.result);
+    const std::string platform = ReasonText(failure.reason);
+    if (!platform.empty())
+        line += " (" + platform + ")";
+    Fail(line);
+    if (failure.result == NORVAT_ERR_ACCESS)
+        Fail(AccessAdvice());
+    return kExitFailed;
 }
 
 // A command's arguments with its options taken out.
 struct Arguments {
-    bool hex = false, file = false;
-    int baud = 0; // 0: the line keeps the speed the open set
+    bool hex = false, file = false, json = false, escpos = false;
+    int baud = 0;     // 0: the line keeps the speed the open set
+    int timeout = -1; // --timeout MS; -1: the library's own
     std::vector<std::string> rest;
     std::string problem; // why they are not usable; empty when they are
 };
 
-bool ParseRate(const char *text, int *rate)
+// A whole decimal number from min to INT_MAX.
+bool ParseNumber(const char *text, long min, int *number)
 {
     char *end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno != 0 || value <= 0 || value > INT_MAX)
+    if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value < min || value > INT_MAX)
         return false;
-    *rate = (int)value;
+    *number = (int)value;
     return true;
 }
 
@@ -120,12 +169,13 @@ Arguments ParseArguments(int argc, char **argv, const std::string &allowed)
             a.rest.push_back(arg);
         } else if (allowed.find(arg + " ") == std::string::npos) {
             a.problem = "unknown option " + arg;
-        } else if (arg == "--hex") {
-            a.hex = true;
-        } else if (arg == "--file") {
-            a.file = true;
-        } else if (i + 1 >= argc || !ParseRate(argv[++i], &a.baud)) {
-            a.problem = "--baud needs RATE, a positive number of bits per second";
+        } else if (arg == "--hex" || arg == "--file" || arg == "--json" || arg == "--escpos") {
+            (arg == "--hex" ? a.hex : arg == "--file" ? a.file : arg == "--json" ? a.json : a.escpos) = true;
+        } else if (arg == "--baud") {
+            if (i + 1 >= argc || !ParseNumber(argv[++i], 1, &a.baud))
+                a.problem = "--baud needs RATE, a positive number of bits per second";
+        } else if (i + 1 >= argc || !ParseNumber(argv[++i], 0, &a.timeout)) {
+            a.problem = "--timeout needs MS, a number of milliseconds";
         }
     }
     return a;
@@ -141,50 +191,85 @@ std::string PortProblem(const std::string &port)
     return "";
 }
 
-// An open that failed: no printer with the serial OpenUSB looked for, or the system's reason.
-int OpenFailed(const std::string &port, int reason)
-{
-    if (!MeansNoPrinter(reason))
-        return Fail("cannot open " + port, reason);
-    if (port == "6")
-        return Fail("cannot open 6: no USB printer is connected");
-    const char *serial = WantedSerial(port.c_str());
-    std::string line = std::string("no USB printer with serial ") + serial + " is connected";
-    // A '#' left in what was looked for: a listing text the library does not take apart.
-    if (std::strchr(serial, '#') != nullptr)
-        line += " (a listing text opens its printer only when the description has at most " +
-                std::to_string(kHashScanLimit - 1) + " characters and no '#': pass the serial alone)";
-    return Fail(line);
-}
+// The listing's texts: every entry's fields by NORVAT_FIELD_*. Empty after saying why when the
+// listing failed.
+using Listing = std::vector<std::vector<std::string>>;
+const int kFields = NORVAT_FIELD_DEVICE_ID + 1;
 
-// Opens PORT the way its form says; the library keeps it open until closeport.
-bool OpenPort(const std::string &port)
+bool ListPorts(Listing *listing)
 {
-    // A single digit is a port number, as openport takes it.
-    if (port.size() == 1 && port[0] >= '0' && port[0] <= '9')
-        return openport(port.c_str()) == 1;
-    // LPT1 and LPT2 are port numbers 0 and 5; every other form (a serial port name, a network
-    // printer, a device path, a USB printer's listing text or serial) is OpenUSB's.
-    if (ClassifyPortName(port.c_str()) == kPortNameParallel)
-        return openport(port == "LPT1" ? "0" : "5") == 1;
-    return OpenUSB(port.c_str()) == 1;
-}
-
-// Opens PORT and, when baud is set, sets the line to it, since every open sets 9600 bit/s. On
-// failure says why and leaves no port open.
-bool Open(const std::string &port, int baud)
-{
-    if (!OpenPort(port)) {
-        OpenFailed(port, LastReason());
+    norvat_port_list *list = nullptr;
+    const int count = norvat_list_ports(&list);
+    if (count < 0) {
+        Fail("cannot list the ports", Failed(count));
         return false;
     }
-    if (baud > 0 && setbaudrate(baud) == 0) {
-        const int reason = LastReason();
-        closeport();
-        Fail("cannot set " + std::to_string(baud) + " bit/s on " + port, reason);
-        return false;
+    for (int i = 0; i < count; i++) {
+        listing->emplace_back();
+        for (int field = 0; field < kFields; field++) {
+            const char *text = norvat_port_list_get(list, i, field);
+            listing->back().push_back(text != nullptr ? text : "");
+        }
     }
+    norvat_free_port_list(list);
     return true;
+}
+
+// The name norvat_open takes for PORT. A port number stands for the port openport opens by that
+// number: 0 LPT1, 1-4 COM1-COM4, 5 LPT2, 6 the first USB printer of the listing (any maker's),
+// 7-9 COM7-COM9. False after saying why when there is no such printer.
+bool NameOf(const std::string &port, std::string *name)
+{
+    *name = port;
+    if (port.size() != 1 || port[0] < '0' || port[0] > '9')
+        return true;
+    static const char *const kNumbered[] = {"LPT1", "COM1", "COM2", "COM3", "COM4",
+                                            "LPT2", "",     "COM7", "COM8", "COM9"};
+    *name = kNumbered[port[0] - '0'];
+    if (!name->empty())
+        return true;
+    Listing listing;
+    if (!ListPorts(&listing))
+        return false;
+    for (const auto &entry : listing) {
+        if (entry[NORVAT_FIELD_KIND] == "usb") {
+            *name = entry[NORVAT_FIELD_NAME];
+            return true;
+        }
+    }
+    const std::string why = UsbPrintersProblem();
+    Fail("cannot open 6: no USB printer is connected" + (why.empty() ? "" : " (" + why + ")"));
+    return false;
+}
+
+// Opens PORT and, when baud is set, sets the line to it, since every open sets 9600 bit/s; the
+// name it opened goes to *opened. nullptr after saying why; then no port is open.
+norvat_port *Open(const std::string &port, int baud, std::string *opened = nullptr)
+{
+    std::string name;
+    if (!NameOf(port, &name))
+        return nullptr;
+    if (opened != nullptr)
+        *opened = name;
+    norvat_port *handle = nullptr;
+    const Failure open = Failed(norvat_open(name.c_str(), &handle));
+    if (open.result != 0) {
+        Fail("cannot open " + port, open);
+        // A USB printer on a Linux that cannot look for one.
+        const std::string why = open.result == NORVAT_ERR_UNSUPPORTED ? UsbPrintersProblem() : "";
+        if (!why.empty())
+            Fail(why);
+        return nullptr;
+    }
+    if (baud > 0) {
+        const Failure set = Failed(norvat_set_baud_rate(handle, baud));
+        if (set.result != 0) {
+            norvat_close(handle);
+            Fail("cannot set " + std::to_string(baud) + " bit/s on " + port, set);
+            return nullptr;
+        }
+    }
+    return handle;
 }
 
 bool ParseHex(const std::string &text, std::string &bytes)
@@ -212,22 +297,36 @@ bool ParseHex(const std::string &text, std::string &bytes)
     return high < 0 && !bytes.empty();
 }
 
-// Sends bytes with as many writes as it takes: a write the device gave up on midway counts what
-// went out, and the rest goes in the next one, so a slow line gets a long file. Ends when all
-// went out or a write took nothing at all; gives the count sent, *reason then saying why.
-size_t SendAll(const std::string &bytes, int *reason)
+// Sends bytes with as many writes as it takes, each within the library's own bounds: a write the
+// device gave up on midway counts what went out, and the rest goes in the next one, so a slow
+// line gets a long file. Ends when all went out or a write took nothing at all; gives the count
+// sent, *failure then saying why.
+size_t SendAll(norvat_port *port, const std::string &bytes, Failure *failure)
 {
     const size_t kLargestWrite = 1 << 20;
     size_t sent = 0;
     while (sent < bytes.size()) {
-        const int n = sendbuf(bytes.data() + sent, (int)std::min(bytes.size() - sent, kLargestWrite));
+        const int count = (int)std::min(bytes.size() - sent, kLargestWrite);
+        const int n = norvat_write(port, bytes.data() + sent, count, NORVAT_TIMEOUT_DEFAULT);
         if (n <= 0) {
-            *reason = LastReason();
+            *failure = Failed(n < 0 ? n : NORVAT_ERR_TIMEOUT);
             break;
         }
         sent += (size_t)n;
     }
     return sent;
+}
+
+// Sends all bytes, or says how many went out and why no more did. False when not all went.
+bool Send(norvat_port *port, const std::string &name, const std::string &bytes)
+{
+    Failure failure;
+    const size_t sent = SendAll(port, bytes, &failure);
+    if (sent == bytes.size())
+        return true;
+    Fail(name + " took " + std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes",
+         failure);
+    return false;
 }
 
 // A file's bytes, or standard input's for "-"; false with *problem set when it cannot be read.
@@ -258,19 +357,30 @@ bool ReadBytes(const std::string &path, std::string *bytes, std::string *problem
     return !failed;
 }
 
-// Prints bytes as they arrive: text as it is, CR LF as one line end, other control bytes as \xNN.
-void PrintText(const char *bytes, size_t count)
+// Text as it is, CR LF as one line end, other control bytes (and with escapeHigh the bytes
+// from 0x7F up, which a printer's answer may hold in any code page) as \xNN.
+std::string Printable(const char *bytes, size_t count, bool escapeHigh)
 {
+    std::string text;
     for (size_t i = 0; i < count; i++) {
         const char c = bytes[i];
         const unsigned char u = (unsigned char)c;
         if (c == '\r')
             continue;
-        if (c == '\n' || c == '\t' || (u >= 0x20 && u < 0x7f))
-            std::putchar(c);
-        else
-            std::printf("\\x%02X", u);
+        if (c == '\n' || c == '\t' || (u >= 0x20 && u != 0x7F && (u < 0x80 || !escapeHigh))) {
+            text += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            text += escaped;
+        }
     }
+    return text;
+}
+
+void PrintText(const char *bytes, size_t count)
+{
+    std::fputs(Printable(bytes, count, true).c_str(), stdout);
 }
 
 // Prints bytes as hexdump -C does, the first of them at offset: the offset, 16 bytes in hex with
@@ -311,28 +421,26 @@ void PrintAnswer(const std::string &answer, bool hex)
 }
 
 // Reads what the printer sends, handing each piece to show, until it is quiet for one read
-// (RcvBuf waits about 450 ms, so this never spins) once it has answered, or boundMs passed, or a
-// read failed for good, or Ctrl-C was caught. Gives NORVAT_E_TIMEOUT unless a read failed, then
-// that read's reason.
-int Collect(unsigned long long boundMs, bool answered,
-            const std::function<void(const char *, int)> &show)
+// (norvat_read waits about 450 ms, so this never spins) once it has answered, or boundMs passed,
+// or a read failed, or Ctrl-C was caught. The failure of the read that failed; result 0 when
+// none did.
+Failure Collect(norvat_port *port, unsigned long long boundMs, bool answered,
+                const std::function<void(const char *, int)> &show)
 {
     const unsigned long long start = NowMs();
-    char buffer[257];
+    char buffer[256];
     while (NowMs() - start < boundMs && !Interrupted()) {
-        const int n = RcvBuf(buffer, 256);
+        const int n = norvat_read(port, buffer, sizeof buffer, NORVAT_TIMEOUT_DEFAULT);
+        if (n < 0)
+            return Failed(n);
         if (n > 0) {
             show(buffer, n);
             answered = true;
-            continue;
-        }
-        const int reason = LastReason();
-        if (reason != NORVAT_E_TIMEOUT)
-            return reason;
-        if (answered)
+        } else if (answered) {
             break;
+        }
     }
-    return NORVAT_E_TIMEOUT;
+    return Failure();
 }
 
 // Why a talking command's arguments will not do: an option's problem, another number of
@@ -355,33 +463,23 @@ int Send(int argc, char **argv)
         "send needs PORT and TEXT, or --hex PORT HEX, or --file PORT FILE");
     if (!problem.empty())
         return Usage(problem);
-    const std::string &port = a.rest[0], &payload = a.rest[1];
+    const std::string &name = a.rest[0], &payload = a.rest[1];
     std::string bytes, unreadable;
     if (a.hex && !ParseHex(payload, bytes))
         return Usage("HEX must be pairs of hex digits");
     if (a.file && !ReadBytes(payload, &bytes, &unreadable))
         return Fail(unreadable);
-    if (!Open(port, a.baud))
-        return 1;
-    int reason = 0;
-    size_t sent;
-    if (a.hex || a.file) {
-        sent = SendAll(bytes, &reason);
-    } else {
+    if (!a.hex && !a.file)
         bytes = payload + "\r\n";
-        sent = sendcommand(payload.c_str()) == 1 ? bytes.size() : 0;
-        reason = LastReason();
-    }
-    closeport();
-    if (sent < bytes.size()) {
-        if (a.hex || a.file)
-            return Fail(port + " took " + std::to_string(sent) + " of " +
-                            std::to_string(bytes.size()) + " bytes",
-                        reason);
-        return Fail("the device did not take all bytes on " + port, reason);
-    }
-    std::printf("sent %lu bytes to %s\n", (unsigned long)sent, port.c_str());
-    return 0;
+    norvat_port *port = Open(name, a.baud);
+    if (port == nullptr)
+        return kExitFailed;
+    const bool sent = Send(port, name, bytes);
+    norvat_close(port);
+    if (!sent)
+        return kExitFailed;
+    std::printf("sent %lu bytes to %s\n", (unsigned long)bytes.size(), name.c_str());
+    return kExitDone;
 }
 
 int Query(int argc, char **argv)
@@ -390,23 +488,25 @@ int Query(int argc, char **argv)
     const std::string problem = ArgumentProblem(a, 2, "query needs PORT and TEXT");
     if (!problem.empty())
         return Usage(problem);
-    const std::string &port = a.rest[0];
-    if (!Open(port, a.baud))
-        return 1;
-    if (sendcommand(a.rest[1].c_str()) != 1) {
-        const int reason = LastReason();
-        closeport();
-        return Fail("the device did not take the command on " + port, reason);
+    const std::string &name = a.rest[0];
+    norvat_port *port = Open(name, a.baud);
+    if (port == nullptr)
+        return kExitFailed;
+    if (!Send(port, name, a.rest[1] + "\r\n")) {
+        norvat_close(port);
+        return kExitFailed;
     }
     std::string answer;
-    const int reason =
-        Collect(kQueryBoundMs, false, [&](const char *bytes, int n) { answer.append(bytes, (size_t)n); });
-    closeport();
+    const Failure read = Collect(port, kQueryBoundMs, false,
+                                 [&](const char *bytes, int n) { answer.append(bytes, (size_t)n); });
+    norvat_close(port);
     if (!answer.empty())
         PrintAnswer(answer, a.hex);
-    if (reason != NORVAT_E_TIMEOUT)
-        return Fail("cannot read from " + port, reason);
-    return answer.empty() ? Fail("no answer from " + port, reason) : 0;
+    if (read.result != 0)
+        return Fail("cannot read from " + name, read);
+    return answer.empty() ? Fail("no answer from " + name + " within " +
+                                 std::to_string(kQueryBoundMs / 1000) + " s")
+                          : kExitDone;
 }
 
 // What standard input has brought and the monitor has not taken yet. Made once and never freed:
@@ -432,29 +532,19 @@ void ReadInputUntilItEnds()
     }
 }
 
-// Sends one line typed at the monitor: as a command with CR LF, or with --hex its bytes. A line
-// that is not hex is skipped with a word; false when the device did not take it.
-bool SendLine(const std::string &port, const std::string &line, bool hex)
+// Sends one line typed at the monitor: with CR LF, or with --hex its bytes. A line that is not
+// hex is skipped with a word; false when the device did not take it.
+bool SendLine(norvat_port *port, const std::string &name, const std::string &line, bool hex)
 {
-    if (!hex) {
-        if (sendcommand(line.c_str()) == 1)
-            return true;
-        Fail("the device did not take the line on " + port, LastReason());
-        return false;
-    }
+    if (!hex)
+        return Send(port, name, line + "\r\n");
     std::string bytes;
     if (!ParseHex(line, bytes)) {
         if (line.find_first_not_of(" \t") != std::string::npos)
             std::fprintf(stderr, "norvat: not sent, not pairs of hex digits: %s\n", line.c_str());
         return true;
     }
-    int reason = 0;
-    const size_t sent = SendAll(bytes, &reason);
-    if (sent == bytes.size())
-        return true;
-    Fail(port + " took " + std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes",
-         reason);
-    return false;
+    return Send(port, name, bytes);
 }
 
 // A live terminal on PORT: standard input is read on a thread of its own, and this one sends
@@ -465,13 +555,14 @@ int Monitor(int argc, char **argv)
     const std::string problem = ArgumentProblem(a, 1, "monitor needs PORT");
     if (!problem.empty())
         return Usage(problem);
-    const std::string &port = a.rest[0];
-    if (!Open(port, a.baud))
-        return 1;
+    const std::string &name = a.rest[0];
+    norvat_port *port = Open(name, a.baud);
+    if (port == nullptr)
+        return kExitFailed;
     CatchInterrupt();
     std::thread(ReadInputUntilItEnds).detach();
     std::fprintf(stderr, "--- norvat monitor on %s: lines go out %s; end of input or Ctrl-C ends ---\n",
-                 port.c_str(), a.hex ? "as hex bytes" : "with CR LF");
+                 name.c_str(), a.hex ? "as hex bytes" : "with CR LF");
 
     unsigned long received = 0;
     const auto show = [&](const char *bytes, int n) {
@@ -484,8 +575,8 @@ int Monitor(int argc, char **argv)
     };
     std::string typed;
     bool answered = true; // nothing sent yet is waiting for its answer
-    int status = 0;
-    while (status == 0 && !Interrupted()) {
+    int status = kExitDone;
+    while (status == kExitDone && !Interrupted()) {
         bool ended;
         {
             std::lock_guard<std::mutex> hold(input.lock);
@@ -494,38 +585,38 @@ int Monitor(int argc, char **argv)
             ended = input.ended;
         }
         // Every whole line, and at the end of input what is left of the last one.
-        for (size_t end; status == 0 && (end = typed.find('\n')) != std::string::npos;
+        for (size_t end; status == kExitDone && (end = typed.find('\n')) != std::string::npos;
              typed.erase(0, end + 1)) {
             std::string line = typed.substr(0, end);
             if (!line.empty() && line.back() == '\r')
                 line.pop_back(); // a console's line end
-            status = SendLine(port, line, a.hex) ? 0 : 1;
+            status = SendLine(port, name, line, a.hex) ? kExitDone : kExitFailed;
             answered = false;
         }
-        if (status == 0 && ended && !typed.empty()) {
-            status = SendLine(port, typed, a.hex) ? 0 : 1;
+        if (status == kExitDone && ended && !typed.empty()) {
+            status = SendLine(port, name, typed, a.hex) ? kExitDone : kExitFailed;
             typed.clear();
             answered = false;
         }
-        if (status != 0)
+        if (status != kExitDone)
             break;
         if (ended) {
-            const int reason = Collect(kLastAnswerBoundMs, answered, show);
-            if (reason != NORVAT_E_TIMEOUT)
-                status = Fail("cannot read from " + port, reason);
+            const Failure read = Collect(port, kLastAnswerBoundMs, answered, show);
+            if (read.result != 0)
+                status = Fail("cannot read from " + name, read);
             break;
         }
-        char buffer[257];
-        const int n = RcvBuf(buffer, 256); // waits about 450 ms for bytes
+        char buffer[256];
+        const int n = norvat_read(port, buffer, sizeof buffer, NORVAT_TIMEOUT_DEFAULT); // ~450 ms
         if (n > 0) {
             show(buffer, n);
             answered = true;
-        } else if (LastReason() != NORVAT_E_TIMEOUT) {
-            status = Fail("cannot read from " + port, LastReason());
+        } else if (n < 0) {
+            status = Fail("cannot read from " + name, Failed(n));
         }
     }
-    closeport();
-    std::fprintf(stderr, "--- closed %s ---\n", port.c_str());
+    norvat_close(port);
+    std::fprintf(stderr, "--- closed %s ---\n", name.c_str());
     return status;
 }
 
@@ -534,44 +625,246 @@ int Baud(int argc, char **argv)
     if (argc != 2)
         return Usage("baud needs PORT and RATE");
     int rate = 0;
-    if (!ParseRate(argv[1], &rate))
+    if (!ParseNumber(argv[1], 1, &rate))
         return Usage("RATE must be a positive number of bits per second");
     const std::string problem = PortProblem(argv[0]);
     if (!problem.empty())
         return Usage(problem);
-    if (!Open(argv[0], rate))
-        return 1;
-    closeport();
-    return 0;
+    norvat_port *port = Open(argv[0], rate);
+    if (port == nullptr)
+        return kExitFailed;
+    norvat_close(port);
+    return kExitDone;
 }
 
+// The USB printers as the ten exports list them: what a host built on them sees.
 int List()
 {
     char text[NORVAT_LISTING_BUFFER_SIZE];
     for (int found = FindFirstUSB(text); found == 1; found = FindNextUSB(text))
         std::printf("%s\n", text);
-    return 0;
+    return kExitDone;
 }
 
-// Which port is my printer on: every serial and parallel port, then the USB printers, one a
-// line as "KIND  PORT", PORT being what the other commands take.
-int Ports()
+// The JSON name of each field of the listing, by NORVAT_FIELD_*.
+const char *const kFieldKeys[kFields] = {"name",         "kind",       "description", "serial",
+                                         "vendor_id",    "product_id", "manufacturer", "model",
+                                         "command_set",  "device_id"};
+
+void PrintPortsJson(const Listing &listing)
 {
-    const std::vector<SystemPort> ports = SystemPorts();
-    int width = 0;
-    for (const SystemPort &port : ports)
-        width = std::max(width, (int)port.name.size());
-    for (const SystemPort &port : ports) {
-        if (port.detail.empty())
-            std::printf("%-9s %s\n", port.kind.c_str(), port.name.c_str());
-        else
-            std::printf("%-9s %-*s  (%s)\n", port.kind.c_str(), width, port.name.c_str(),
-                        port.detail.c_str());
+    std::printf("[");
+    for (size_t i = 0; i < listing.size(); i++) {
+        std::printf("%s\n  {", i ? "," : "");
+        for (int field = 0; field < kFields; field++)
+            std::printf("%s\"%s\": %s", field ? ", " : "", kFieldKeys[field],
+                        JsonString(listing[i][field]).c_str());
+        std::printf("}");
     }
-    char text[NORVAT_LISTING_BUFFER_SIZE];
-    for (int found = FindFirstUSB(text); found == 1; found = FindNextUSB(text))
-        std::printf("%-9s %s\n", "usb", text);
-    return 0;
+    std::printf("%s]\n", listing.empty() ? "" : "\n");
+}
+
+// One line a port, "KIND  NAME  DESCRIPTION"; under a printer a second line with what it said of
+// itself.
+void PrintPorts(const Listing &listing)
+{
+    size_t width = 0;
+    for (const auto &entry : listing)
+        if (entry[NORVAT_FIELD_KIND] != "usb")
+            width = std::max(width, entry[NORVAT_FIELD_NAME].size());
+    const auto shown = [](const std::string &text) { return Printable(text.data(), text.size(), false); };
+    for (const auto &entry : listing) {
+        std::string line = entry[NORVAT_FIELD_KIND];
+        line.resize(std::max<size_t>(line.size() + 1, 10), ' ');
+        line += shown(entry[NORVAT_FIELD_NAME]);
+        if (!entry[NORVAT_FIELD_DESCRIPTION].empty()) {
+            line.resize(std::max(line.size(), 10 + width), ' ');
+            line += "  " + shown(entry[NORVAT_FIELD_DESCRIPTION]);
+        }
+        std::printf("%s\n", line.c_str());
+        if (entry[NORVAT_FIELD_KIND] != "usb")
+            continue;
+        const struct {
+            int field;
+            const char *label;
+        } details[] = {{NORVAT_FIELD_MANUFACTURER, "maker"},
+                       {NORVAT_FIELD_MODEL, "model"},
+                       {NORVAT_FIELD_COMMAND_SET, "command set"},
+                       {NORVAT_FIELD_SERIAL, "serial"}};
+        std::string about;
+        for (const auto &d : details)
+            if (!entry[d.field].empty())
+                about += std::string(about.empty() ? "" : ", ") + d.label + " " + shown(entry[d.field]);
+        if (!entry[NORVAT_FIELD_VENDOR_ID].empty())
+            about += std::string(about.empty() ? "" : ", ") + "USB " + entry[NORVAT_FIELD_VENDOR_ID] +
+                     ":" + entry[NORVAT_FIELD_PRODUCT_ID];
+        std::printf("          %s\n", about.c_str());
+    }
+}
+
+// Which port is my printer on: every port and every maker's printer the library lists.
+int Ports(int argc, char **argv)
+{
+    const Arguments a = ParseArguments(argc, argv, "--json ");
+    if (!a.problem.empty() || !a.rest.empty())
+        return Usage(a.problem.empty() ? "ports takes no arguments but --json" : a.problem);
+    Listing listing;
+    if (!ListPorts(&listing))
+        return kExitFailed;
+    if (a.json)
+        PrintPortsJson(listing);
+    else
+        PrintPorts(listing);
+    const std::string why = UsbPrintersProblem();
+    if (!why.empty())
+        Fail(why);
+    return kExitDone;
+}
+
+// The flags of a port's state (NORVAT_STATE_*; include/norvat.h says what each means): its JSON
+// name, its label and the words for set and clear.
+struct Flag {
+    unsigned bit;
+    const char *key, *label, *set, *clear;
+};
+const Flag kStateFlags[] = {
+    {NORVAT_STATE_PAPER_OUT, "paper_out", "paper", "out", "ok"},
+    {NORVAT_STATE_OFFLINE, "offline", "printer", "offline", "online"},
+    {NORVAT_STATE_ERROR, "error", "error", "yes", "no"},
+    {NORVAT_STATE_COVER_OPEN, "cover_open", "cover", "open", "closed"},
+    {NORVAT_STATE_PAPER_LOW, "paper_low", "paper low", "yes", "no"},
+    {NORVAT_STATE_FEED_BUTTON, "feed_button", "feed button", "feeding", "no"},
+    {NORVAT_STATE_DRAWER_OPEN, "drawer_open", "drawer", "open", "closed"},
+    {NORVAT_STATE_CUTTER_ERROR, "cutter_error", "cutter error", "yes", "no"},
+    {NORVAT_STATE_UNRECOVERABLE, "unrecoverable", "unrecoverable error", "yes", "no"},
+    {NORVAT_STATE_DSR, "dsr", "DSR", "on", "off"},
+    {NORVAT_STATE_CTS, "cts", "CTS", "on", "off"},
+    {NORVAT_STATE_DCD, "dcd", "DCD", "on", "off"},
+    {NORVAT_STATE_DISCONNECTED, "disconnected", "connection", "closed by the printer", "open"},
+};
+
+// The bits each DLE EOT request tells, in the order norvat_escpos_status sends them (1, 2, 4, 3),
+// as include/norvat.h gives them: its answer count says which were answered.
+const unsigned kEscPosTells[] = {
+    NORVAT_STATE_OFFLINE | NORVAT_STATE_DRAWER_OPEN,
+    NORVAT_STATE_COVER_OPEN | NORVAT_STATE_FEED_BUTTON | NORVAT_STATE_PAPER_OUT | NORVAT_STATE_ERROR,
+    NORVAT_STATE_PAPER_LOW | NORVAT_STATE_PAPER_OUT,
+    NORVAT_STATE_CUTTER_ERROR | NORVAT_STATE_UNRECOVERABLE | NORVAT_STATE_ERROR,
+};
+
+// What status learned of a port.
+struct State {
+    std::string port, kind; // kind "" when the device was gone
+    unsigned bits = 0, known = 0;
+    bool gone = false;
+    int pending = -1; // a network printer's unacknowledged bytes; -1 for other ports
+    int escpos = -1;  // DLE EOT requests answered; -1 when not asked
+    bool Ready() const { return !gone && (bits & known & NORVAT_STATE_NOT_READY) == 0; }
+};
+
+// The kind of port, from what norvat_status can tell of it: the modem lines of a serial line,
+// the connection of a network printer, the status byte of a USB printer or a parallel port (the
+// two told apart by the name: LPTn, or a device path the listing has as a parallel port).
+std::string KindOf(const std::string &name, unsigned known)
+{
+    if (known & NORVAT_STATE_DISCONNECTED)
+        return "network";
+    if (known & (NORVAT_STATE_DSR | NORVAT_STATE_CTS | NORVAT_STATE_DCD))
+        return "serial";
+    if ((known & NORVAT_STATE_PAPER_OUT) == 0)
+        return "other";
+    const PortNameKind form = ClassifyPortName(name.c_str());
+    if (form == kPortNameParallel)
+        return "parallel";
+    Listing listing;
+    if (form == kPortNameDevicePath && ListPorts(&listing))
+        for (const auto &entry : listing)
+            if (entry[NORVAT_FIELD_KIND] == "parallel" && entry[NORVAT_FIELD_NAME] == name)
+                return "parallel";
+    return "usb";
+}
+
+void PrintState(const State &s, bool json)
+{
+    const auto value = [&](const Flag &f, bool words) -> std::string {
+        if ((s.known & f.bit) == 0)
+            return words ? "unknown" : "null";
+        const bool set = (s.bits & f.bit) != 0;
+        return words ? (set ? f.set : f.clear) : (set ? "true" : "false");
+    };
+    const auto number = [](int n) { return n < 0 ? std::string("null") : std::to_string(n); };
+    if (json) {
+        std::printf("{\"port\": %s, \"kind\": %s, \"ready\": %s, \"gone\": %s",
+                    JsonString(s.port).c_str(), s.kind.empty() ? "null" : JsonString(s.kind).c_str(),
+                    s.Ready() ? "true" : "false", s.gone ? "true" : "false");
+        for (const Flag &f : kStateFlags)
+            std::printf(", \"%s\": %s", f.key, value(f, false).c_str());
+        std::printf(", \"pending\": %s, \"escpos_answered\": %s}\n", number(s.pending).c_str(),
+                    number(s.escpos).c_str());
+        return;
+    }
+    const auto line = [](const std::string &label, const std::string &text) {
+        std::printf("%-21s%s\n", (label + ":").c_str(), text.c_str());
+    };
+    line("port", Printable(s.port.data(), s.port.size(), false) + (s.kind.empty() ? "" : " (" + s.kind + ")"));
+    if (s.gone)
+        line("device", "gone");
+    for (const Flag &f : kStateFlags)
+        line(f.label, value(f, true));
+    if (s.pending >= 0)
+        line("pending", std::to_string(s.pending) + " bytes not acknowledged");
+    if (s.escpos >= 0)
+        line("escpos", s.escpos == 0 ? "no answer" : std::to_string(s.escpos) + " of 4 requests answered");
+    line("ready", s.Ready() ? "yes" : "no");
+}
+
+// The printer's state, without printing: exit 0 ready, 2 not ready, 1 when it could not be
+// asked, 64 on bad arguments.
+int Status(int argc, char **argv)
+{
+    const Arguments a = ParseArguments(argc, argv, "--escpos --json --timeout ");
+    std::string problem = ArgumentProblem(a, 1, "status needs PORT");
+    if (problem.empty() && a.timeout >= 0 && !a.escpos)
+        problem = "--timeout is how long --escpos waits: give both";
+    if (!problem.empty())
+        return Usage(problem, kExitStatusUsage);
+    State s;
+    s.port = a.rest[0];
+    std::string name;
+    norvat_port *port = Open(s.port, 0, &name);
+    if (port == nullptr)
+        return kExitFailed;
+    int exit = kExitDone;
+    const Failure status = Failed(norvat_status(port, &s.bits, &s.known));
+    if (status.result == NORVAT_ERR_GONE) {
+        s.gone = true;
+    } else if (status.result != 0) {
+        norvat_close(port);
+        return Fail("cannot ask " + s.port + " for its state", status);
+    } else {
+        s.kind = KindOf(name, s.known);
+        if (s.kind == "network")
+            s.pending = std::max(norvat_pending(port), 0);
+    }
+    if (a.escpos && !s.gone) {
+        unsigned bits = 0;
+        const Failure asked = Failed(norvat_escpos_status(port, a.timeout, &bits));
+        s.escpos = std::max(asked.result, 0);
+        for (int i = 0; i < s.escpos && i < 4; i++)
+            s.known |= kEscPosTells[i];
+        s.bits |= bits;
+        if (asked.result == NORVAT_ERR_GONE) {
+            s.gone = true;
+        } else if (asked.result < 0) {
+            // Readiness then stands on the port's own flags: not ready when they say so, else
+            // not known.
+            Fail("no ESC/POS status from " + s.port, asked);
+            exit = kExitFailed;
+        }
+    }
+    norvat_close(port);
+    PrintState(s, a.json);
+    return s.Ready() ? exit : kExitNotReady;
 }
 
 } // namespace
@@ -589,12 +882,12 @@ int main(int argc, char **argv)
         char version[NORVAT_VERSION_BUFFER_SIZE];
         GetDllVersion(version);
         std::printf("%s\n", version);
-        return 0;
+        return kExitDone;
     }
     if (command == "list")
         return argc == 2 ? List() : Usage("list takes no arguments");
     if (command == "ports")
-        return argc == 2 ? Ports() : Usage("ports takes no arguments");
+        return Ports(argc - 2, argv + 2);
     if (command == "send")
         return Send(argc - 2, argv + 2);
     if (command == "query")
@@ -603,5 +896,7 @@ int main(int argc, char **argv)
         return Monitor(argc - 2, argv + 2);
     if (command == "baud")
         return Baud(argc - 2, argv + 2);
+    if (command == "status")
+        return Status(argc - 2, argv + 2);
     return Usage("unknown command: " + command);
 }

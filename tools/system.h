@@ -1,34 +1,27 @@
-// What the norvat tool needs from the system beyond the library: a clock, the reason a library
-// call left behind, the serial and parallel ports the machine has, standard input read raw, and
-// Ctrl-C. One file per platform.
+// What the norvat tool needs from the system beyond the library: a clock, the platform's code a
+// library call left behind and its words for it, what to do about a refused port, whether USB
+// printers can be found at all, standard input read raw, and Ctrl-C. One file per platform.
 #pragma once
 
 #include <string>
-#include <vector>
 
 // Milliseconds from an arbitrary start, never going back.
 unsigned long long NowMs();
 
-// The reason the last failed library call left: GetLastError() on Windows, errno on Linux.
-// Read it right after the call.
+// The platform's code the last failed library call left: GetLastError() on Windows, errno on
+// Linux. Read it right after the call.
 int LastReason();
 
-// The system's own message for a reason, one line, e.g. "File not found.". On Linux a negative
-// reason is the resolver's (EAI_*), which a network printer's unknown host name leaves.
+// The system's own message for a code, one line, e.g. "File not found."; "" for 0. On Linux a
+// negative code is the resolver's (EAI_*), which a network printer's unknown host name leaves.
 std::string ReasonText(int reason);
 
-// The reason the library gives when no connected USB printer matched.
-bool MeansNoPrinter(int reason);
+// What a person does about NORVAT_ERR_ACCESS here, one line.
+std::string AccessAdvice();
 
-// A serial or parallel port as the system names it, with what it is behind that name.
-struct SystemPort {
-    std::string kind;   // "serial" or "parallel"
-    std::string name;   // what to pass as PORT: COM1, LPT1, /dev/ttyS0, /dev/ttyUSB0, ...
-    std::string detail; // the device behind it, or the Windows name it stands for; may be empty
-};
-
-// The machine's serial and parallel ports, serial first, each kind in number order.
-std::vector<SystemPort> SystemPorts();
+// Why this system cannot find USB printers at all, one line; "" when it can. (On Linux the
+// library loads libudev.so.1 at run time and leaves the printers out without it.)
+std::string UsbPrintersProblem();
 
 // Reads what standard input has, waiting for it, as raw bytes (no text-mode translation on
 // Windows): the count, 0 at its end, -1 when the read failed or a caught Ctrl-C broke it off.

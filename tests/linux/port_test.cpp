@@ -171,7 +171,7 @@ TEST_F(LinuxTest, ASerialPortHasOneOpenerAtATime)
     ASSERT_EQ(lib.openport("1"), 1);
     // Another host process: the norvat tool.
     EXPECT_EQ(Shell(ToolPath() + " send COM1 X 2>&1"),
-              "norvat: cannot open COM1: Device or resource busy\n");
+              "norvat: cannot open COM1: port already open (Device or resource busy)\n");
     // Opening the same port again in this process releases the first open.
     ASSERT_EQ(lib.openport("1"), 1) << "the first descriptor leaked and still holds the port";
     lib.closeport();

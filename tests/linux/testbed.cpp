@@ -36,6 +36,24 @@ std::string NodeRecord(const std::string &path, const std::string &node, const s
                             std::to_string(minor) + "\n" + more);
 }
 
+// An attribute line: "A: key=value" for plain printable text, else "H: key=<hex>", which umockdev
+// takes byte for byte (its text lines refuse control bytes and what is no UTF-8).
+std::string Attribute(const std::string &key, const std::string &value)
+{
+    bool plain = true;
+    for (char c : value)
+        plain = plain && c >= 0x20 && c < 0x7f && c != '\\';
+    if (plain)
+        return "A: " + key + "=" + value + "\n";
+    std::string hex;
+    for (char c : value) {
+        char digits[3];
+        snprintf(digits, sizeof digits, "%02x", (unsigned char)c);
+        hex += digits;
+    }
+    return "H: " + key + "=" + hex + "\n";
+}
+
 // The number at the end of a node name: lp12 -> 12.
 int NodeNumber(const std::string &node)
 {
@@ -279,7 +297,7 @@ bool Testbed::Add(const std::string &description)
 bool Testbed::Plug(const UsbPrinter &p)
 {
     return Add(UsbRecords(p.usbPort, p.vendor, p.product, p.serial, p.productName, "usblp",
-                          p.deviceId.empty() ? "" : "A: ieee1284_id=" + p.deviceId + "\n") +
+                          p.deviceId.empty() ? "" : Attribute("ieee1284_id", p.deviceId)) +
                NodeRecord(PrinterPath(p), "usb/" + p.node, "usbmisc", 180, NodeNumber(p.node)));
 }
 

@@ -1,4 +1,5 @@
 // The norvat tool on Linux, run as a technician would, against the emulated devices.
+#include "tests/linux/bed_device.h"
 #include "tests/linux/fixture.h"
 #include "tests/linux/own_network.h"
 #include "tests/shared/tool_cases.h"
@@ -57,6 +58,9 @@ const ToolBed kToolBed{
     FileOf,
     [] { return errno; },
     [](int reason) { return std::string(reason < 0 ? gai_strerror(reason) : std::strerror(reason)); },
+    [](const std::string &script, const std::string &input) {
+        return Shell("python3 " + FileOf("script.py", script) + " <" + FileOf("script-in", input) + " 2>&1");
+    },
 };
 
 class LinuxTool : public LinuxTest {
@@ -81,10 +85,15 @@ TEST_F(LinuxTool, PortsShowsEverySerialAndParallelPortAndThePrinters)
     // The bed's ttyS9-ttyS31 have no UART behind them and are left out.
     std::string expected;
     for (int n = 0; n <= 8; n++)
-        expected += "serial    /dev/ttyS" + std::to_string(n) + "    (COM" + std::to_string(n + 1) + ")\n";
-    expected += "serial    /dev/ttyUSB0  (FT232R USB UART)\nserial    /dev/ttyACM0  (Customer display)\n"
-                "parallel  /dev/lp0      (LPT1)\nparallel  /dev/lp1      (LPT2)\n"
-                "usb       Label printer#LBL0042\nusb       Receipt printer#RCP7731\n[exit 0]\n";
+        expected += "serial    /dev/ttyS" + std::to_string(n) + "    COM" + std::to_string(n + 1) + "\n";
+    const std::string link = "usb       \\\\?\\USB#VID_03F0&PID_1950#";
+    const std::string tail = "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}  ";
+    expected += "serial    /dev/ttyUSB0\nserial    /dev/ttyACM0\n"
+                "parallel  /dev/lp0      LPT1\nparallel  /dev/lp1      LPT2\n" +
+                link + "LBL0042" + tail + "Label printer\n"
+                "          maker Acme, model LP-1, serial LBL0042, USB 03f0:1950\n" +
+                link + "RCP7731" + tail + "Receipt printer\n"
+                "          model Receipt printer, serial RCP7731, USB 03f0:1950\n[exit 0]\n";
     EXPECT_EQ(Tool("ports"), expected);
     EXPECT_EQ(Tool("list"), "Label printer#LBL0042\nReceipt printer#RCP7731\n[exit 0]\n");
 }
@@ -107,22 +116,30 @@ TEST_F(LinuxTool, FailuresExitWithOneLineThatSaysWhy)
     const struct {
         const char *arguments, *output;
     } cases[] = {
-        {"send COM55 X", "norvat: cannot open COM55: No such file or directory\n[exit 1]\n"},
+        {"send COM55 X", "norvat: cannot open COM55: no such port or printer (No such file or directory)\n[exit 1]\n"},
         {"send COM1234567890123 X",
-         "norvat: cannot open COM1234567890123: Invalid argument\n[exit 1]\n"},
-        {"query 1 '~HS'", "norvat: no answer from 1: Connection timed out\n[exit 1]\n"},
-        {"baud LPT1 9600",
-         "norvat: cannot set 9600 bit/s on LPT1: Inappropriate ioctl for device\n[exit 1]\n"},
-        {"query NOSUCHSERIAL X", "norvat: no USB printer with serial NOSUCHSERIAL is connected\n[exit 1]\n"},
-        {"send 'Desk#NOSUCH' X", "norvat: no USB printer with serial NOSUCH is connected\n[exit 1]\n"},
+         "norvat: cannot open COM1234567890123: argument refused (Invalid argument)\n[exit 1]\n"},
+        {"query 1 '~HS'", "norvat: no answer from 1 within 5 s\n[exit 1]\n"},
+        {"baud LPT1 9600", "norvat: cannot set 9600 bit/s on LPT1: not supported on this port "
+                           "(Inappropriate ioctl for device)\n[exit 1]\n"},
+        {"query NOSUCHSERIAL X", "norvat: cannot open NOSUCHSERIAL: no such port or printer (No such device)\n[exit 1]\n"},
+        {"send 'Desk#NOSUCH' X", "norvat: cannot open Desk#NOSUCH: no such port or printer (No such device)\n[exit 1]\n"},
         // --baud: a rate the driver refuses (it keeps 12300 for 12345), a port with no line.
-        {"query --baud 12345 COM2 '~HS'", "norvat: cannot set 12345 bit/s on COM2: Invalid argument\n[exit 1]\n"},
-        {"monitor RCP7731 --baud 9600", "norvat: cannot set 9600 bit/s on RCP7731: Inappropriate ioctl for "
-                                        "device\n[exit 1]\n"},
+        {"query --baud 12345 COM2 '~HS'",
+         "norvat: cannot set 12345 bit/s on COM2: argument refused (Invalid argument)\n[exit 1]\n"},
+        {"monitor RCP7731 --baud 9600", "norvat: cannot set 9600 bit/s on RCP7731: not supported on this port "
+                                        "(Inappropriate ioctl for device)\n[exit 1]\n"},
     };
     ASSERT_TRUE(bed.PassIoctls("/dev/ttyS1", true));
     for (const auto &c : cases)
         EXPECT_EQ(Tool(c.arguments), c.output) << c.arguments;
+    // Without permission, and what to do about it: the tool run as nobody (root can become it).
+    if (getuid() == 0) {
+        EXPECT_EQ(Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + ToolPath() + " send COM2 X 2>&1"),
+                  "norvat: cannot open COM2: permission denied (Permission denied)\n"
+                  "norvat: add your user to the groups lp (USB and parallel printers) and dialout (serial "
+                  "ports): sudo usermod -aG lp,dialout $USER, then log in again\n");
+    }
     EXPECT_EQ(DrainEnd(bed.End("/dev/ttyS1"), 50), "") << "talked after a refused rate";
 }
 
@@ -160,7 +177,7 @@ TEST_F(LinuxTool, SendFileGoesOnAfterAWriteGivenUpAndSaysHowManyBytesALineThatSt
         });
         EXPECT_EQ(Tool("send --file COM4 " + eight),
                   resumes ? "sent 8 bytes to COM4\n[exit 0]\n"
-                          : "norvat: COM4 took 3 of 8 bytes: Connection timed out\n[exit 1]\n");
+                          : "norvat: COM4 took 3 of 8 bytes: timed out (Connection timed out)\n[exit 1]\n");
         device.join();
         EXPECT_EQ(got, resumes ? "ABCDEFGH" : "ABC");
         DrainEnd(end, 50);
@@ -197,10 +214,10 @@ TEST_F(LinuxTool, MonitorInATerminalShowsTheAnswerAndClosesThePortOnCtrlC)
     EXPECT_EQ(lib.openport("3"), 1) << "COM3 was left open";
 }
 
-TEST_F(LinuxTool, ListingTextsOpenExactlyWhereOpenUSBOpensThem)
+TEST_F(LinuxTool, ListingTextsOpenExactlyWhereNorvatOpenOpensThem)
 {
     std::vector<std::unique_ptr<Answerer>> answering;
-    CheckListingTextsOpenWhereOpenUSBOpens(lib, kToolBed, [&](const std::string &serial, const std::string &des) {
+    CheckListingTextsOpenWhereNorvatOpenOpens(lib, kToolBed, [&](const std::string &serial, const std::string &des) {
         UsbPrinter p;
         p.usbPort = "1-" + std::to_string(answering.size() + 4);
         p.node = "lp" + std::to_string(answering.size() + 4);
@@ -221,9 +238,53 @@ TEST_F(LinuxTool, QueryEndsAtOnceWhenTheReadFailsForGood)
             bed.Unplug(printers[0]);
     });
     const double start = NowMs();
-    EXPECT_EQ(Tool("query LBL0042 '~HS'"), "norvat: cannot read from LBL0042: Input/output error\n[exit 1]\n");
+    EXPECT_EQ(Tool("query LBL0042 '~HS'"),
+              "norvat: cannot read from LBL0042: device gone (Input/output error)\n[exit 1]\n");
     EXPECT_LT(NowMs() - start, 1500);
     pull.join();
+}
+
+// Printers of other makers, alone on the bed's USB ports.
+class LinuxToolPrinters : public LinuxTest {
+protected:
+    void SetUp() override
+    {
+        LinuxTest::SetUp();
+        for (const PrinterSpec &spec : ToolPrinters())
+            plugged.push_back(PlugBedPrinter(bed, spec, "1-" + std::to_string(plugged.size() + 2),
+                                             "lp" + std::to_string(plugged.size())));
+    }
+    std::vector<std::unique_ptr<TestDevice>> plugged;
+};
+
+TEST_F(LinuxToolPrinters, PortsListEveryMakersPrinterAsValidJsonAndSendReachesItBySerial)
+{
+    CheckPortsListEveryMakersPrinter(kToolBed, plugged);
+}
+
+TEST_F(LinuxToolPrinters, StatusSaysWhetherThePrinterIsReady)
+{
+    CheckStatusSaysWhetherThePrinterIsReady(kToolBed, *plugged[0]);
+}
+
+// On a Linux without libudev.so.1 (hidden here in a mount namespace of the tool's own) the tool
+// says so, rather than that no printer is connected.
+TEST_F(LinuxTool, WithoutLibudevSaysItIsNotInstalled)
+{
+    if (Shell("unshare -m true 2>/dev/null && echo yes") != "yes\n")
+        GTEST_SKIP() << "hiding libudev.so.1 needs a mount namespace (root)";
+    const std::string hidden =
+        "unshare -m sh " +
+        FileOf("hide-udev.sh", "lib=$(ldconfig -p | sed -n 's/.*libudev\\.so\\.1 .*=> //p' | head -n 1)\n"
+                               "mount --bind /dev/null \"$(readlink -f \"$lib\")\" && exec \"$@\"\n") +
+        " " + ToolPath() + " ";
+    const std::string missing =
+        "norvat: libudev.so.1 is not installed: USB printers cannot be listed or opened without it\n";
+    EXPECT_EQ(Shell(hidden + "ports 2>&1 >/dev/null; echo \"[exit $?]\""), missing + "[exit 0]\n");
+    EXPECT_EQ(Shell(hidden + "send LBL0042 X 2>&1; echo \"[exit $?]\""),
+              "norvat: cannot open LBL0042: not supported on this port (Function not implemented)\n" + missing +
+                  "[exit 1]\n");
+    EXPECT_EQ(Tool("send LBL0042 X"), "sent 3 bytes to LBL0042\n[exit 0]\n") << "with libudev.so.1";
 }
 
 class LinuxToolNetwork : public LinuxTest {
