@@ -759,7 +759,9 @@ struct State {
     bool gone = false;
     int pending = -1; // a network printer's unacknowledged bytes; -1 for other ports
     int escpos = -1;  // DLE EOT requests answered; -1 when not asked
-    bool Ready() const { return !gone && (bits & known & NORVAT_STATE_NOT_READY) == 0; }
+    // Whether the port told anything of its readiness: "not known" is never read as "ready".
+    bool Known() const { return gone || (known & NORVAT_STATE_NOT_READY) != 0; }
+    bool Ready() const { return Known() && !gone && (bits & known & NORVAT_STATE_NOT_READY) == 0; }
 };
 
 // The kind of port, from what norvat_status can tell of it: the modem lines of a serial line,
@@ -796,7 +798,7 @@ void PrintState(const State &s, bool json)
     if (json) {
         std::printf("{\"port\": %s, \"kind\": %s, \"ready\": %s, \"gone\": %s",
                     JsonString(s.port).c_str(), s.kind.empty() ? "null" : JsonString(s.kind).c_str(),
-                    s.Ready() ? "true" : "false", s.gone ? "true" : "false");
+                    !s.Known() ? "null" : s.Ready() ? "true" : "false", s.gone ? "true" : "false");
         for (const Flag &f : kStateFlags)
             std::printf(", \"%s\": %s", f.key, value(f, false).c_str());
         std::printf(", \"pending\": %s, \"escpos_answered\": %s}\n", number(s.pending).c_str(),
@@ -815,7 +817,8 @@ void PrintState(const State &s, bool json)
         line("pending", std::to_string(s.pending) + " bytes not acknowledged");
     if (s.escpos >= 0)
         line("escpos", s.escpos == 0 ? "no answer" : std::to_string(s.escpos) + " of 4 requests answered");
-    line("ready", s.Ready() ? "yes" : "no");
+    line("ready", !s.Known() ? "unknown (the port tells nothing of it; try --escpos)"
+                  : s.Ready() ? "yes" : "no");
 }
 
 // The printer's state, without printing: exit 0 ready, 2 not ready, 1 when it could not be
@@ -864,6 +867,8 @@ int Status(int argc, char **argv)
     }
     norvat_close(port);
     PrintState(s, a.json);
+    if (!s.Known())
+        return kExitFailed;
     return s.Ready() ? exit : kExitNotReady;
 }
 
