@@ -95,15 +95,95 @@ std::string SpreadJson(const Spread &s)
            ", \"best_ms\": " + Number(s.best) + "}";
 }
 
+bool WriteMet(const HandleFigures &h)
+{
+    return h.write.ratio >= kHandleWriteRatioTarget && h.write.allArrived;
+}
+
+bool PairMet(const HandleFigures &h)
+{
+    return h.pairRatio > 0 && h.pairRatio <= kPairRatioTarget;
+}
+
+bool NeighbourMet(const HandleFigures &h)
+{
+    return h.neighbourWrites > 0 && h.neighbourMs.worst < kNeighbourWriteTargetMs;
+}
+
+bool CancelMet(const HandleFigures &h)
+{
+    return h.stalls > 0 && h.cancelMs.best > 0 && h.cancelMs.worst <= kCancelTargetMs;
+}
+
 } // namespace
+
+void PrintColumns()
+{
+    std::printf("  %-40s%10s%10s%10s  %-9s %s\n", "measure", "library", "raw", "ratio", "target",
+                "met");
+    std::printf("  %s\n", std::string(92, '-').c_str());
+}
+
+void PrintRow(const std::string &name, double library, double raw, double ratio,
+              const char *target, const char *met, const char *format)
+{
+    Row(name, library, raw, ratio, target, met, format);
+}
+
+void PrintHandleRows(const HandleFigures &h)
+{
+    const SendbufFigures &w = h.write;
+    Row("norvat_write 1 MiB, MiB/s (median of " + std::to_string(w.runs) + ")", w.libraryMiBs,
+        w.rawMiBs, w.ratio, ">= 0.95", Verdict(WriteMet(h)));
+    Row("2 paced printers at once, ms", h.pairMs, std::max(h.aloneMs[0], h.aloneMs[1]),
+        h.pairRatio, "<= 1.05", Verdict(PairMet(h)));
+    std::printf("  (raw: the slower printer alone; %d bytes to each, a byte a millisecond; "
+                "median of %d rounds, alone %.1f and %.1f ms)\n",
+                h.pairBytes, h.pairRounds, h.aloneMs[0], h.aloneMs[1]);
+    Row("write beside a stalled one: worst ms", h.neighbourMs.worst, kNone, kNone, "< 50 ms",
+        Verdict(NeighbourMet(h)), "%10.3f");
+    Row("                           median ms", h.neighbourMs.median, kNone, kNone, "", "",
+        "%10.3f");
+    Row("norvat_cancel, stalled write: worst ms", h.cancelMs.worst, kNone, kNone, "<= 20 ms",
+        Verdict(CancelMet(h)), "%10.3f");
+    Row("                              median ms", h.cancelMs.median, kNone, kNone, "", "",
+        "%10.3f");
+    std::printf("  (%d writes of %d bytes to the other port, %d stalls; the first stalled write "
+                "returned %d)\n",
+                h.neighbourWrites, h.neighbourBytes, h.stalls, h.stalledResult);
+}
+
+std::string HandleJson(const HandleFigures &h)
+{
+    const SendbufFigures &w = h.write;
+    const auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
+    return "\"handles\": {\"write\": {\"bytes\": " + std::to_string(w.bytes) +
+           ", \"runs\": " + std::to_string(w.runs) +
+           ", \"library_mib_s\": " + Number(w.libraryMiBs) +
+           ", \"raw_mib_s\": " + Number(w.rawMiBs) + ", \"ratio\": " + Number(w.ratio) +
+           ", \"target_ratio\": " + Number(kHandleWriteRatioTarget) +
+           ", \"all_arrived\": " + flag(w.allArrived) + ", \"met\": " + flag(WriteMet(h)) +
+           "},\n    \"paced_pair\": {\"bytes\": " + std::to_string(h.pairBytes) +
+           ", \"rounds\": " + std::to_string(h.pairRounds) + ", \"alone_ms\": [" +
+           Number(h.aloneMs[0]) + ", " + Number(h.aloneMs[1]) +
+           "], \"pair_ms\": " + Number(h.pairMs) + ", \"ratio\": " + Number(h.pairRatio) +
+           ", \"target_ratio\": " + Number(kPairRatioTarget) + ", \"met\": " + flag(PairMet(h)) +
+           "},\n    \"beside_stalled\": {\"writes\": " + std::to_string(h.neighbourWrites) +
+           ", \"bytes\": " + std::to_string(h.neighbourBytes) +
+           ", \"write\": " + SpreadJson(h.neighbourMs) +
+           ", \"target_worst_ms\": " + Number(kNeighbourWriteTargetMs) +
+           ", \"met\": " + flag(NeighbourMet(h)) + ", \"stalls\": " + std::to_string(h.stalls) +
+           ", \"cancel\": " + SpreadJson(h.cancelMs) +
+           ", \"target_cancel_worst_ms\": " + Number(kCancelTargetMs) +
+           ", \"cancel_met\": " + flag(CancelMet(h)) +
+           ", \"stalled_result\": " + std::to_string(h.stalledResult) + "}}";
+}
 
 void PrintTable(const Figures &f)
 {
     std::printf("\nNorvat.dll bench, %s%s%s\n", f.arch.c_str(),
                 f.wine.empty() ? "" : " under Wine ", f.wine.c_str());
-    std::printf("  %-40s%10s%10s%10s  %-9s %s\n", "measure", "library", "raw", "ratio", "target",
-                "met");
-    std::printf("  %s\n", std::string(92, '-').c_str());
+    PrintColumns();
     if (!f.usbSkipped.empty()) {
         std::printf("  pipe printer and listing figures skipped: %s\n", f.usbSkipped.c_str());
     } else {
@@ -145,6 +225,7 @@ void PrintTable(const Figures &f)
         const double flat = Flatness(f, true);
         Row("per-entry cost, 1000 vs 10 entries", flat, Flatness(f, false), kNone, "<= 1.5x",
             Verdict(flat > 0 && flat <= kListingFlatnessTarget));
+        PrintHandleRows(f.handles);
     }
     if (!f.networkSkipped.empty()) {
         std::printf("  network printer figures skipped: %s\n", f.networkSkipped.c_str());
@@ -246,6 +327,7 @@ bool WriteJson(const Figures &f, const std::string &path)
              ", \"target\": " + Number(kListingFlatnessTarget) +
              ", \"met\": " + (flat > 0 && flat <= kListingFlatnessTarget ? "true" : "false") +
              "},\n";
+        j += "  " + HandleJson(f.handles) + ",\n";
     }
     if (!f.networkSkipped.empty()) {
         j += "  \"network_skipped\": " + Quote(f.networkSkipped) + ",\n";

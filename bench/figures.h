@@ -48,6 +48,20 @@ struct NetworkFigures {
     bool allArrived = false;
 };
 
+// The ports by handle: a write against the raw one, two paced printers written at once from two
+// threads, and writes to one port while another sits in a stalled write.
+struct HandleFigures {
+    SendbufFigures write; // norvat_write of 1 MiB, as sendbuf
+    int pairBytes = 0, pairRounds = 0;
+    double aloneMs[2] = {0, 0}, pairMs = 0; // medians
+    double pairRatio = 0;                   // the pair over the slower alone, median of rounds
+    int neighbourWrites = 0, neighbourBytes = 0;
+    Spread neighbourMs; // each write to the other port while the stalled one waits
+    int stalls = 0;
+    Spread cancelMs;       // from norvat_cancel to the stalled write's return, each stall
+    int stalledResult = 0; // what the first stalled write returned: bytes, or NORVAT_ERR_*
+};
+
 struct DllFigures {
     std::string path, machine;
     long long bytes = -1;
@@ -61,6 +75,7 @@ struct Figures {
     SendcommandFigures sendcommand;
     ReadFigures read;
     std::vector<ListingFigures> listing;
+    HandleFigures handles;
     std::string networkSkipped; // why the network printer figures are missing, if they are
     NetworkFigures network;
     std::vector<DllFigures> dlls;
@@ -74,6 +89,19 @@ const double kSendcommandOverheadTarget = 1.10;
 const double kWaitingReadTargetMs = 1.0;
 const double kLateReadTargetMs = 20.0; // the 5 ms answer, seen by the first 15 ms poll
 const double kListingFlatnessTarget = 1.5;
+const double kHandleWriteRatioTarget = 0.95;
+// Two printers at once, each from its own thread and handle, against the slower one alone.
+const double kPairRatioTarget = 1.05;
+const double kNeighbourWriteTargetMs = 50.0; // the worst write to a port beside a stalled one
+// A cancel ends the call within one polling slice (they grow to 16 ms), and a wake-up: the worst.
+const double kCancelTargetMs = 20.0;
 
 void PrintTable(const Figures &figures);
+// The table's column heads, and one row: library, raw, ratio (NaN prints blank), target, verdict.
+void PrintColumns();
+void PrintRow(const std::string &name, double library, double raw, double ratio,
+              const char *target, const char *met, const char *format = "%10.2f");
+// The handles' rows and their JSON member ("handles": {...}), for both benches.
+void PrintHandleRows(const HandleFigures &handles);
+std::string HandleJson(const HandleFigures &handles);
 bool WriteJson(const Figures &figures, const std::string &path);

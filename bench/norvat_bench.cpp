@@ -5,6 +5,7 @@
 // is cleared afterwards.
 #include "bench/devices.h"
 #include "bench/figures.h"
+#include "bench/handles.h"
 #include "bench/network.h"
 
 #include <cstdio>
@@ -83,17 +84,25 @@ int RawRead(HANDLE device, HANDLE event, char *buffer, DWORD count, DWORD ms)
     return (int)n;
 }
 
+// How the library side of a write figure opens the pipe printer, writes and closes it.
+struct LibrarySide {
+    const char *name;
+    std::function<bool()> open;
+    std::function<int(const char *, int)> write;
+    std::function<void()> close;
+};
+
 double MiBs(double ms)
 {
     return ms > 0 ? (kSendbufBytes / 1048576.0) / (ms / 1000.0) : 0;
 }
 
-// sendbuf of 1 MiB against one raw overlapped write loop. Runs go in pairs, the order swapped
-// every pair, so a load that comes and goes on the machine slows both sides alike; the ratio is
-// that of the two median throughputs, since a single 1 MiB write is too short for the ratio of
-// one pair to mean much.
-void BenchSendbuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::string &link,
-                  HANDLE event)
+// A write of 1 MiB (sendbuf, norvat_write) against one raw overlapped write loop. Runs go in
+// pairs, the order swapped every pair, so a load that comes and goes on the machine slows both
+// sides alike; the ratio is that of the two median throughputs, since a single 1 MiB write is
+// too short for the ratio of one pair to mean much.
+void BenchSendbuf(Figures &f, const LibrarySide &lib, PipePrinter &printer,
+                  const std::string &link, HANDLE event, SendbufFigures &out)
 {
     std::vector<char> block(kSendbufBytes);
     for (size_t i = 0; i < block.size(); i++)
@@ -112,7 +121,7 @@ void BenchSendbuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::stri
                 // The printer sets up its next instance just after a connect; the library's open
                 // does not wait for it, so wait here as the raw open does.
                 WaitNamedPipeA(link.c_str(), 2000);
-                libraryOpen = lib.OpenUSB(kSerial) == 1;
+                libraryOpen = lib.open();
             } else {
                 raw = OpenPipeRaw(link);
             }
@@ -121,7 +130,7 @@ void BenchSendbuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::stri
             Fail(f, "cannot open both sides of the pipe printer");
             if (raw != nullptr)
                 CloseHandle(raw);
-            lib.closeport();
+            lib.close();
             return;
         }
         double pair[2] = {0, 0}; // library, raw
@@ -130,28 +139,28 @@ void BenchSendbuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::stri
             const double start = NowMs();
             int written = kSendbufBytes;
             if (library)
-                written = lib.sendbuf(block.data(), kSendbufBytes);
+                written = lib.write(block.data(), kSendbufBytes);
             else if (!RawWrite(raw, event, block.data(), kSendbufBytes))
                 Fail(f, "raw write of 1 MiB failed");
             pair[library ? 0 : 1] = NowMs() - start;
             if (written != kSendbufBytes)
-                Fail(f, "sendbuf wrote " + std::to_string(written) + " of 1 MiB");
+                Fail(f, std::string(lib.name) + " wrote " + std::to_string(written) + " of 1 MiB");
             expected += written;
             // The device end must have drained exactly what went out before the next run.
             arrived = printer.WaitDrained(expected, 10000) && arrived;
         }
         CloseHandle(raw);
-        lib.closeport();
+        lib.close();
         printer.WaitClients(0, 2000);
         libraryMs.push_back(pair[0]);
         rawMs.push_back(pair[1]);
     }
-    f.sendbuf.bytes = kSendbufBytes;
-    f.sendbuf.runs = kSendbufRuns;
-    f.sendbuf.libraryMiBs = MiBs(Summarize(libraryMs).median);
-    f.sendbuf.rawMiBs = MiBs(Summarize(rawMs).median);
-    f.sendbuf.ratio = f.sendbuf.rawMiBs > 0 ? f.sendbuf.libraryMiBs / f.sendbuf.rawMiBs : 0;
-    f.sendbuf.allArrived = arrived;
+    out.bytes = kSendbufBytes;
+    out.runs = kSendbufRuns;
+    out.libraryMiBs = MiBs(Summarize(libraryMs).median);
+    out.rawMiBs = MiBs(Summarize(rawMs).median);
+    out.ratio = out.rawMiBs > 0 ? out.libraryMiBs / out.rawMiBs : 0;
+    out.allArrived = arrived;
 }
 
 // sendcommand of 64 characters (66 one-byte writes with CR LF) against 66 raw one-byte writes
@@ -298,6 +307,33 @@ void BenchRcvBuf(Figures &f, Norvat &lib, PipePrinter &printer, const std::strin
     printer.WaitClients(0, 2000);
 }
 
+// Two paced printers written at once, and writes to the draining printer while a stalled one
+// waits. The test bed's paced printer has no buffer: the pipe takes a byte only when the printer
+// reads it, a byte about every millisecond, so a write ends as the printer takes its last byte.
+void BenchHandles(Figures &f, Norvat &lib)
+{
+    const char *serials[3] = {"PACED0001", "PACED0002", "STALL0001"};
+    for (const char *serial : serials) {
+        if (!WriteEntry(serial, PipeLink(kVidPid, serial), "Bench printer")) {
+            Fail(f, "cannot write the paced printers' entries");
+            return;
+        }
+    }
+    SimulatedPrinter paced[2] = {{PipeLink(kVidPid, serials[0]), serials[0], 1},
+                                 {PipeLink(kVidPid, serials[1]), serials[1], 1}};
+    SimulatedPrinter stalled(PipeLink(kVidPid, serials[2]), serials[2], 1);
+    stalled.SetReading(false);
+    PacedPrinter printers[2];
+    for (int i = 0; i < 2; i++) {
+        printers[i].name = serials[i];
+        printers[i].taken = [&paced, i](long long total, int ms) {
+            return paced[i].WaitForBytes((size_t)total, (DWORD)ms) ? 0.0 : -1.0;
+        };
+    }
+    BenchPacedPair(lib, printers, f.handles, &f.failure);
+    BenchBesideStalled(lib, serials[2], kSerial, f.handles, &f.failure);
+}
+
 void BenchPipePrinter(Figures &f, Norvat &lib)
 {
     const std::string link = PipeLink(kVidPid, kSerial);
@@ -307,7 +343,22 @@ void BenchPipePrinter(Figures &f, Norvat &lib)
     }
     PipePrinter printer(link);
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    BenchSendbuf(f, lib, printer, link, event);
+    const LibrarySide legacy = {
+        "sendbuf", [&] { return lib.OpenUSB(kSerial) == 1; },
+        [&](const char *data, int count) { return lib.sendbuf(data, count); },
+        [&] { lib.closeport(); }};
+    BenchSendbuf(f, legacy, printer, link, event, f.sendbuf);
+    norvat_port *port = nullptr;
+    const LibrarySide handle = {
+        "norvat_write", [&] { return lib.open(kSerial, &port) == 0; },
+        [&](const char *data, int count) {
+            return lib.write(port, data, count, NORVAT_TIMEOUT_DEFAULT);
+        },
+        [&] {
+            lib.close(port);
+            port = nullptr;
+        }};
+    BenchSendbuf(f, handle, printer, link, event, f.handles.write);
     if (lib.OpenUSB(kSerial) != 1) {
         Fail(f, "OpenUSB(\"" + std::string(kSerial) + "\") failed");
     } else {
@@ -325,6 +376,10 @@ void BenchPipePrinter(Figures &f, Norvat &lib)
             Fail(f, "a client stayed connected to the pipe printer");
     }
     CloseHandle(event);
+    if (printer.WaitClients(0, 2000))
+        BenchHandles(f, lib);
+    else
+        Fail(f, "a client stayed connected to the pipe printer");
 }
 
 // What a host's listing loop returns: FindFirstUSB, then FindNextUSB until 0.

@@ -4,7 +4,7 @@
 //   norvat_bench [--json FILE]
 // Prints a table, and writes the same figures as JSON when asked.
 #include "bench/figures.h"
-#include "include/norvat.h"
+#include "bench/handles.h"
 #include "tests/linux/own_network.h"
 
 #include <arpa/inet.h>
@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -31,6 +32,13 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+double NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
 
 namespace {
 
@@ -46,32 +54,14 @@ const int kNetSendbufRuns = 51;
 const int kSmallWrite = 40;
 const int kSmallWrites = 200;
 
-double NowMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
-}
-
-struct Library {
+struct Library : NorvatExports {
     void *module = nullptr;
-    decltype(&::OpenUSB) OpenUSB = nullptr;
-    decltype(&::closeport) closeport = nullptr;
-    decltype(&::sendbuf) sendbuf = nullptr;
-    decltype(&::sendcommand) sendcommand = nullptr;
-    decltype(&::RcvBuf) RcvBuf = nullptr;
 
-    template <typename T> bool Bind(const char *name, T &fn)
-    {
-        fn = reinterpret_cast<T>(dlsym(module, name));
-        return fn != nullptr;
-    }
     bool Load()
     {
         module = dlopen(NORVAT_LIBRARY, RTLD_NOW);
-        return module != nullptr && Bind("OpenUSB", OpenUSB) && Bind("closeport", closeport) &&
-               Bind("sendbuf", sendbuf) && Bind("sendcommand", sendcommand) &&
-               Bind("RcvBuf", RcvBuf);
+        return module != nullptr &&
+               BindAll([this](const char *name) { return dlsym(module, name); });
     }
 };
 
@@ -104,17 +94,23 @@ public:
     const std::string &Path() const { return path_; }
     int Master() const { return master_; }
 
-    void StartDraining()
+    // Drains what comes at once; paced, takes one byte paceMs after the one before, as the
+    // Windows test bed's paced printer does.
+    void StartDraining(int paceMs = 0)
     {
         stop_ = false;
-        drainer_ = std::thread([this] {
+        drainer_ = std::thread([this, paceMs] {
             char buffer[65536];
             while (!stop_) {
                 struct pollfd ready = {master_, POLLIN, 0};
                 if (poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN)) {
-                    const ssize_t n = read(master_, buffer, sizeof buffer);
-                    if (n > 0)
+                    if (paceMs > 0)
+                        usleep((useconds_t)paceMs * 1000);
+                    const ssize_t n = read(master_, buffer, paceMs > 0 ? 1 : sizeof buffer);
+                    if (n > 0) {
+                        lastAt_ = NowMs(); // stored first: WaitTaken reads the count first
                         drained_ += n;
+                    }
                 }
             }
         });
@@ -133,6 +129,11 @@ public:
         return drained_ >= total;
     }
     long long Drained() const { return drained_; }
+    // When the device took its total-th byte (NowMs()); -1 when it did not within ms.
+    double WaitTaken(long long total, int ms)
+    {
+        return WaitDrained(total, ms) && drained_ == total ? lastAt_.load() : -1;
+    }
 
 private:
     int master_ = -1, slave_ = -1;
@@ -140,6 +141,7 @@ private:
     std::thread drainer_;
     std::atomic<bool> stop_{false};
     std::atomic<long long> drained_{0};
+    std::atomic<double> lastAt_{0};
 };
 
 // All of data through one non-blocking descriptor, waiting for room as the library does.
@@ -267,15 +269,12 @@ struct Result {
     std::string unit;
 };
 
-// A row; a figure of 0 where there is no raw counterpart prints as "-".
+// A row; a figure of 0 where there is no raw counterpart leaves raw and ratio blank.
 void Row(const char *name, const Result &r, const char *targetText)
 {
-    std::printf("  %-42s %10.3f", name, r.library);
-    if (r.raw > 0)
-        std::printf(" %10.3f %8.2f", r.raw, r.ratio);
-    else
-        std::printf(" %10s %8s", "-", "-");
-    std::printf("  %-9s %s\n", targetText, r.met ? "yes" : "NO");
+    const double none = std::nan("");
+    PrintRow(name, r.library, r.raw > 0 ? r.raw : none, r.raw > 0 ? r.ratio : none, targetText,
+             r.met ? "yes" : "NO", "%10.3f");
 }
 
 } // namespace
@@ -300,31 +299,63 @@ int main(int argc, char **argv)
     }
     bool allArrived = true;
 
-    // sendbuf of 1 MiB against a raw write loop, runs interleaved, order swapped every pair;
-    // the ratio is that of the median throughputs.
+    // A write of 1 MiB (sendbuf, norvat_write) against a raw write loop, runs interleaved, order
+    // swapped every pair; the ratio is that of the median throughputs.
     pty.StartDraining();
     std::vector<char> block(kSendbufBytes);
     for (size_t i = 0; i < block.size(); i++)
         block[i] = (char)(i * 131 + 7);
-    std::vector<double> libraryMs, rawMs;
     long long expected = 0;
-    for (int run = 0; run < kSendbufRuns; run++) {
-        for (int side = 0; side < 2; side++) {
-            const bool library = (side == 0) == (run % 2 == 0);
-            const double start = NowMs();
-            const bool sent = library ? lib.sendbuf(block.data(), kSendbufBytes) == kSendbufBytes
-                                      : RawWrite(raw, block.data(), block.size());
-            expected += kSendbufBytes;
-            allArrived = allArrived && sent && pty.WaitDrained(expected, 10000);
-            (library ? libraryMs : rawMs).push_back(NowMs() - start);
-        }
-    }
     const double mib = kSendbufBytes / 1048576.0;
+    const auto throughput = [&](const std::function<int()> &libraryWrite) {
+        std::vector<double> libraryMs, rawMs;
+        bool arrived = true;
+        for (int run = 0; run < kSendbufRuns; run++) {
+            for (int side = 0; side < 2; side++) {
+                const bool library = (side == 0) == (run % 2 == 0);
+                const double start = NowMs();
+                const bool sent = library ? libraryWrite() == kSendbufBytes
+                                          : RawWrite(raw, block.data(), block.size());
+                expected += kSendbufBytes;
+                arrived = arrived && sent && pty.WaitDrained(expected, 10000);
+                (library ? libraryMs : rawMs).push_back(NowMs() - start);
+            }
+        }
+        SendbufFigures s;
+        s.bytes = kSendbufBytes;
+        s.runs = kSendbufRuns;
+        s.libraryMiBs = mib / (Summarize(libraryMs).median / 1000);
+        s.rawMiBs = mib / (Summarize(rawMs).median / 1000);
+        s.ratio = s.libraryMiBs / s.rawMiBs;
+        s.allArrived = arrived;
+        return s;
+    };
+    const SendbufFigures legacy =
+        throughput([&] { return lib.sendbuf(block.data(), kSendbufBytes); });
     Result sendbuf;
-    sendbuf.library = mib / (Summarize(libraryMs).median / 1000);
-    sendbuf.raw = mib / (Summarize(rawMs).median / 1000);
-    sendbuf.ratio = sendbuf.library / sendbuf.raw;
-    sendbuf.met = sendbuf.ratio >= kSendbufRatioTarget && allArrived;
+    sendbuf.library = legacy.libraryMiBs;
+    sendbuf.raw = legacy.rawMiBs;
+    sendbuf.ratio = legacy.ratio;
+    sendbuf.met = sendbuf.ratio >= kSendbufRatioTarget && legacy.allArrived;
+    allArrived = legacy.allArrived;
+
+    // The same through a handle; the pty is one device, so the ten's port lets go of it first.
+    HandleFigures handles;
+    std::string failure;
+    norvat_port *port = nullptr;
+    lib.closeport();
+    if (lib.open(pty.Path().c_str(), &port) != 0) {
+        failure = "norvat_open of " + pty.Path() + " failed";
+    } else {
+        handles.write = throughput([&] {
+            return lib.write(port, block.data(), kSendbufBytes, NORVAT_TIMEOUT_DEFAULT);
+        });
+        lib.close(port);
+    }
+    if (lib.OpenUSB(pty.Path().c_str()) != 1) {
+        std::fprintf(stderr, "norvat_bench: cannot open %s again\n", pty.Path().c_str());
+        return 1;
+    }
 
     // sendcommand per byte against raw one-byte writes of the same command.
     std::string text;
@@ -404,6 +435,26 @@ int main(int argc, char **argv)
     lib.closeport();
     close(raw);
 
+    // Two paced printers at once, and writes to the draining pty beside a stalled one. A pty
+    // holds some 16 KiB between its ends and frees room only in kilobytes, so it cannot hold a
+    // write back byte by byte as Windows' paced pipe does: here each paced job goes in at once
+    // and the pair's time is the printers' taking it.
+    {
+        Pty paced[2], stalled;
+        PacedPrinter printers[2];
+        for (int i = 0; i < 2; i++) {
+            paced[i].StartDraining(1);
+            printers[i].name = paced[i].Path();
+            printers[i].taken = [&paced, i](long long total, int ms) {
+                return paced[i].WaitTaken(total, ms);
+            };
+        }
+        pty.StartDraining();
+        BenchPacedPair(lib, printers, handles, &failure);
+        BenchBesideStalled(lib, stalled.Path(), pty.Path(), handles, &failure);
+        pty.StopDraining();
+    }
+
     // A network printer on loopback, in a namespace of the bench's own where it can have one:
     // sendbuf of 1 MiB and of 40 bytes, and a 64-character command, each against the raw send
     // loop that also waits until the printer acknowledged every byte. Pairs interleave, the
@@ -465,14 +516,13 @@ int main(int argc, char **argv)
     netCommand.met = true;
 
     std::printf("\nlibNorvat.so bench, x86-64 Linux, on %s\n", pty.Path().c_str());
-    std::printf("  %-42s %10s %10s %8s  %-9s %s\n", "measure", "library", "raw", "ratio", "target",
-                "met");
-    std::printf("  %s\n", std::string(90, '-').c_str());
+    PrintColumns();
     Row(("sendbuf 1 MiB, MiB/s (median of " + std::to_string(kSendbufRuns) + ")").c_str(), sendbuf,
         ">= 0.90");
     Row("sendcommand 64 chars, us per byte", command, "<= 1.10");
     Row("RcvBuf, answer waiting: median ms", waitingRead, "<= 1 ms");
     Row("RcvBuf, answer after 5 ms: median ms", lateRead, "<= 20 ms");
+    PrintHandleRows(handles);
     Row(("network sendbuf 1 MiB, MiB/s (median of " + std::to_string(kNetSendbufRuns) + ")").c_str(),
         netSendbuf, ">= 0.90");
     Row("network sendbuf 40 bytes, us per call", netSmall, "-");
@@ -483,6 +533,10 @@ int main(int argc, char **argv)
     std::printf("  (network: a loopback printer%s; raw = send loop, then spinning until nothing "
                 "is unacknowledged)\n",
                 ownNetwork ? " in the bench's own network namespace" : "");
+    std::printf("  (paced printers: the pty takes each job at once, so the writes do not wait "
+                "for the printers here)\n");
+    if (!failure.empty())
+        std::printf("  FAILED: %s\n", failure.c_str());
 
     if (!json.empty()) {
         FILE *out = std::fopen(json.c_str(), "w");
@@ -501,6 +555,8 @@ int main(int argc, char **argv)
                      "\"sendbuf_ratio\": %.3f, \"target_ratio\": %.2f, \"met\": %s, "
                      "\"sendbuf_40_library_us\": %.3f, \"sendbuf_40_raw_us\": %.3f, "
                      "\"sendcommand_64_library_us\": %.3f, \"sendcommand_64_raw_us\": %.3f},\n"
+                     " %s,\n"
+                     " \"failure\": \"%s\",\n"
                      " \"all_arrived\": %s}\n",
                      sendbuf.library, sendbuf.raw, sendbuf.ratio, kSendbufRatioTarget,
                      sendbuf.met ? "true" : "false", command.library, command.raw, command.ratio,
@@ -509,8 +565,9 @@ int main(int argc, char **argv)
                      lateRead.met && waitingRead.met ? "true" : "false", netSendbuf.library,
                      netSendbuf.raw, netSendbuf.ratio, kSendbufRatioTarget,
                      netSendbuf.met ? "true" : "false", netSmall.library, netSmall.raw,
-                     netCommand.library, netCommand.raw, allArrived ? "true" : "false");
+                     netCommand.library, netCommand.raw, HandleJson(handles).c_str(),
+                     failure.c_str(), allArrived ? "true" : "false");
         std::fclose(out);
     }
-    return 0;
+    return failure.empty() ? 0 : 1;
 }
