@@ -391,8 +391,8 @@ NORVAT_API int NORVAT_CALL norvat_open(const char *name, norvat_port **port);
  * NORVAT_ERR_CANCELLED). The handle is invalid afterwards.
  * @param port a handle from norvat_open; NULL is harmless.
  * @returns 0; NORVAT_ERR_ARGUMENT for a handle that is not open.
- * Blocks until the call in flight has returned: within one of its polling slices (a few
- * milliseconds) after the cancel.
+ * Blocks until the call in flight has returned: within one of its polling slices (at most
+ * 16 ms) after the cancel.
  */
 NORVAT_API int NORVAT_CALL norvat_close(norvat_port *port);
 
@@ -410,7 +410,7 @@ NORVAT_API int NORVAT_CALL norvat_close(norvat_port *port);
  *          out later. 0 when count is 0. When no byte went out: NORVAT_ERR_TIMEOUT,
  *          NORVAT_ERR_GONE (the device went away, the connection ended), NORVAT_ERR_CANCELLED,
  *          or NORVAT_ERR_SYSTEM; NORVAT_ERR_ARGUMENT for NULL data or a negative count.
- * Blocks until the device took everything, at most timeout_ms (plus one polling slice).
+ * Blocks until the device took everything, at most timeout_ms (plus one polling slice, at most 16 ms).
  */
 NORVAT_API int NORVAT_CALL norvat_write(norvat_port *port, const void *data, int count,
                                         int timeout_ms);
@@ -448,7 +448,7 @@ NORVAT_API int NORVAT_CALL norvat_set_baud_rate(norvat_port *port, int rate);
  * or NORVAT_ERR_CANCELLED. Calls that come later are not affected; with nothing in flight it does
  * nothing.
  * @returns 0; NORVAT_ERR_ARGUMENT for a handle that is not open.
- * Does not wait: the call in flight ends within one of its polling slices (a few milliseconds).
+ * Does not wait: the call in flight ends within one of its polling slices (at most 16 ms).
  */
 NORVAT_API int NORVAT_CALL norvat_cancel(norvat_port *port);
 
@@ -556,7 +556,7 @@ NORVAT_API int NORVAT_CALL norvat_discard_input(norvat_port *port);
  *          known and left clear). NORVAT_ERR_TIMEOUT when it answered none in time (a printer
  *          that speaks no ESC/POS); the port stays usable. NORVAT_ERR_GONE, NORVAT_ERR_CANCELLED,
  *          NORVAT_ERR_SYSTEM as for norvat_write; NORVAT_ERR_ARGUMENT for NULL state.
- * Blocks for at most timeout_ms (plus one polling slice).
+ * Blocks for at most timeout_ms (plus one polling slice, at most 16 ms).
  */
 NORVAT_API int NORVAT_CALL norvat_escpos_status(norvat_port *port, int timeout_ms,
                                                 unsigned *state);
