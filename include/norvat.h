@@ -410,7 +410,8 @@ NORVAT_API int NORVAT_CALL norvat_close(norvat_port *port);
  *          out later. 0 when count is 0. When no byte went out: NORVAT_ERR_TIMEOUT,
  *          NORVAT_ERR_GONE (the device went away, the connection ended), NORVAT_ERR_CANCELLED,
  *          or NORVAT_ERR_SYSTEM; NORVAT_ERR_ARGUMENT for NULL data or a negative count.
- * Blocks until the device took everything, at most timeout_ms (plus one polling slice, at most 16 ms).
+ * Blocks until the device took everything, at most timeout_ms (plus one polling slice, at most
+ * 16 ms).
  */
 NORVAT_API int NORVAT_CALL norvat_write(norvat_port *port, const void *data, int count,
                                         int timeout_ms);
