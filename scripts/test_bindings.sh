@@ -98,7 +98,7 @@ fpc_flags=(-vewn -Sew -FU"$work/pas" -Fu"$NORVAT_ROOT/bindings/pascal")
 if check "Pascal: Norvat.pas compiles with fpc" "$work/pas/unit.log" fpc "${fpc_flags[@]}" bindings/pascal/Norvat.pas &&
    check "Pascal: the test program builds (the library is loaded at run time)" "$work/pas/build.log" \
         fpc "${fpc_flags[@]}" -o"$work/pas/norvat_test" "$tests/pascal/norvat_test.pas"; then
-    emulated "$work/pas/norvat_test" >"$work/pas/run.log" 2>&1
+    in_testbed "$work/pas/norvat_test" >"$work/pas/run.log" 2>&1
     cases "Pascal" "$work/pas/run.log" $?
     (cd "$work/pas" && env -u LD_LIBRARY_PATH timeout 30 ./norvat_test --without-library) >"$work/pas/nolib.log" 2>&1
     cases "Pascal, no library" "$work/pas/nolib.log" $?
