@@ -225,15 +225,19 @@ static class NorvatPortTests
         return failures;
     }
 
-    // Bytes out to the device, exactly; the device's answer back, exactly.
+    // Bytes out to the device, exactly; the device's answer back, exactly; both from and into
+    // the middle of a buffer, whose bytes around them stay as they were.
     static void RoundTrip(NorvatPort port, int end, byte[] output, byte[] answer)
     {
-        Expect(port.Write(output) == output.Length, port.Name + ": write count");
-        byte[] arrived = Testbed.Receive(end, output.Length, 2000);
+        byte[] from = new byte[] { 0xEE }.Concat(output).Concat(new byte[] { 0xEE }).ToArray();
+        Expect(port.Write(from, 1, output.Length) == output.Length, port.Name + ": write count");
+        byte[] arrived = Testbed.Receive(end, output.Length + 1, 2000);
         Expect(arrived.SequenceEqual(output), port.Name + " got " + BitConverter.ToString(arrived));
         Testbed.Send(end, answer);
-        byte[] read = port.Read();
-        Expect(read.SequenceEqual(answer), port.Name + " read " + BitConverter.ToString(read));
+        byte[] into = Enumerable.Repeat((byte)0xEE, answer.Length + 4).ToArray();
+        int n = port.Read(into, 2, answer.Length + 1);
+        Expect(n == answer.Length && into.Skip(2).Take(n).SequenceEqual(answer) && into[0] == 0xEE &&
+               into[1] == 0xEE && into[n + 2] == 0xEE, port.Name + " read " + BitConverter.ToString(into));
     }
 
     // The other host process: holds the port until told to let go on its standard input.

@@ -373,13 +373,23 @@ var
   what: string;
   started: QWord;
   helper: THelper;
-  code: Integer;
+  code, sent: Integer;
+  big: AnsiString;
 begin
   what := Unless(SpeedOnPrinter, 'ENorvatUnsupportedError:-6:') + Unless(NoEscPos, 'ENorvatTimeoutError:-5:');
   Receive(labelEnd, 3, 300);
   started := GetTickCount64;
-  if (labelPort.Read(16, 300) <> '') or (GetTickCount64 - started < 250) or (GetTickCount64 - started > 900) then
-    what := what + ' a read of 300 ms took ' + IntToStr(GetTickCount64 - started) + ' ms';
+  if (labelPort.Read(16, 700) <> '') or (GetTickCount64 - started < 650) or (GetTickCount64 - started > 1400) then
+    what := what + ' a read of 700 ms took ' + IntToStr(GetTickCount64 - started) + ' ms';
+  { The device end reads nothing: the pty fills, and the write is given up within 500 ms. }
+  SetLength(big, 1 shl 20);
+  for code := 1 to Length(big) do
+    big[code] := AnsiChar(code * 7);
+  started := GetTickCount64;
+  sent := labelPort.Write(big, 500);
+  if (sent <= 0) or (sent >= Length(big)) or (GetTickCount64 - started > 2000) or
+     (Receive(labelEnd, Length(big), 1000) <> Copy(big, 1, sent)) then
+    what := what + ' a write given up said ' + IntToStr(sent) + ' bytes went out';
   helper := THelper.Create(False);
   started := GetTickCount64;
   what := what + Unless(LongRead, 'ENorvatCancelledError:-8:');
@@ -399,9 +409,9 @@ begin
     what := what + ' ' + NorvatErrorClass(code).ClassName;
   if what <> ' ENorvatError ENorvatCancelledError ENorvatError ENorvatUnsupportedError ' +
               'ENorvatTimeoutError ENorvatAccessError ENorvatAccessError ENorvatError ENorvatArgumentError' then
-    Report('each failure raises its class with both codes', what)
+    Report('each failure raises its class with both codes; timeouts and Cancel reach the call', what)
   else
-    Report('each failure raises its class with both codes', '');
+    Report('each failure raises its class with both codes; timeouts and Cancel reach the call', '');
   Report('bad arguments raise EArgumentException', Unless(OpenEmpty, 'EArgumentException') +
          Unless(ZeroSpeed, 'EArgumentException') + Unless(NegativeRead, 'EArgumentException'));
 end;
@@ -425,6 +435,7 @@ begin
     receipt.Free;
     labelPort.Free;
   end;
+  Report('a freed port is closed: it opens again', Unless(OpenAgain, 'nothing'));
   if TNorvatPort.Version <> 'Ver1.2 2011/8/1' then
     Report('version text', TNorvatPort.Version)
   else
