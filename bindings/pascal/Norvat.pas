@@ -366,13 +366,11 @@ begin
   end;
 end;
 
-{ Raises the class of Code, with the platform's code the failed call left. }
-procedure RaiseFailure(const Operation: string; Code: Integer);
-var
-  native: Integer;
+{ Raises the class of Code, with the platform's code the failed call left: read by the caller
+  right after the call, before building a text can change it (GetLastError). }
+procedure RaiseFailure(const Operation: string; Code, Native: Integer);
 begin
-  native := NorvatLastError;
-  raise NorvatErrorClass(Code).CreateCode(Operation, Code, native);
+  raise NorvatErrorClass(Code).CreateCode(Operation, Code, Native);
 end;
 
 function NorvatPorts: TNorvatPortInfos;
@@ -390,7 +388,7 @@ begin
   Result := nil;
   count := NorvatImports.norvat_list_ports(@list);
   if count < 0 then
-    RaiseFailure('list ports', count);
+    RaiseFailure('list ports', count, NorvatLastError);
   try
     SetLength(Result, count);
     for i := 0 to count - 1 do
@@ -486,7 +484,7 @@ end;
 
 constructor TNorvatPort.Open(const AName: AnsiString);
 var
-  code: Integer;
+  code, native: Integer;
 begin
   inherited Create;
   FName := AName;
@@ -497,10 +495,11 @@ begin
     raise EArgumentException.Create('TNorvatPort.Open: the port name holds a NUL');
   Need;
   code := NorvatImports.norvat_open(PAnsiChar(AName), @FHandle);
+  native := NorvatLastError;
   if code <> 0 then
   begin
     FHandle := nil; { untouched by a failed open; Destroy, which the raise runs, closes nothing }
-    RaiseFailure('open ' + string(AName), code);
+    RaiseFailure('open ' + string(AName), code, native);
   end;
 end;
 
@@ -514,9 +513,12 @@ begin
 end;
 
 function TNorvatPort.Check(const Operation: string; Code: Integer): Integer;
+var
+  native: Integer;
 begin
+  native := NorvatLastError;
   if Code < 0 then
-    RaiseFailure(Operation + ' ' + string(FName), Code);
+    RaiseFailure(Operation + ' ' + string(FName), Code, native);
   Result := Code;
 end;
 
@@ -560,7 +562,7 @@ procedure TNorvatPort.SetSpeed(Value: Integer);
 begin
   if Value <= 0 then
     raise EArgumentException.Create('TNorvatPort.BaudRate: the speed must be above 0');
-  Check('set baud rate ' + IntToStr(Value) + ' on', NorvatImports.norvat_set_baud_rate(FHandle, Value));
+  Check('set baud rate', NorvatImports.norvat_set_baud_rate(FHandle, Value));
   FBaudRate := Value;
 end;
 
@@ -604,7 +606,7 @@ var
 begin
   Need;
   if NorvatImports.GetDllVersion(@buffer[0]) = 0 then
-    RaiseFailure('version', NORVAT_ERR_SYSTEM);
+    RaiseFailure('version', NORVAT_ERR_SYSTEM, NorvatLastError);
   Result := AnsiString(PAnsiChar(@buffer[0]));
 end;
 
