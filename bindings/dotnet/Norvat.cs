@@ -197,7 +197,8 @@ namespace Norvat
     /// <summary>A handle from norvat_open; releasing it is norvat_close.</summary>
     public sealed class NorvatPortHandle : SafeHandle
     {
-        NorvatPortHandle() : base(IntPtr.Zero, true) { }
+        /// <summary>An empty handle, for the marshaller to fill (public, as every runtime's marshaller can use it).</summary>
+        public NorvatPortHandle() : base(IntPtr.Zero, true) { }
 
         /// <inheritdoc />
         public override bool IsInvalid
