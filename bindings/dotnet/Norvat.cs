@@ -434,7 +434,7 @@ namespace Norvat
         public string Kind { get; private set; }
         /// <summary>"COM1", "LPT1", a USB printer's description.</summary>
         public string Description { get; private set; }
-        /// <summary>A USB printer's serial; "" when it has none. So for each field: "" when unknown.</summary>
+        /// <summary>A USB printer's serial. Each field is "" where it is unknown.</summary>
         public string Serial { get; private set; }
         /// <summary>Four lower-case hex digits, "04b8".</summary>
         public string VendorId { get; private set; }
