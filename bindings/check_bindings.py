@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Checks that each binding declares the library as include/norvat.h does: the ten exports by
-their exact names, cdecl, 8-bit (ANSI) texts, the argument and result types, the buffer sizes
-and the reason codes. Bindings that cannot run on this machine (32-bit Windows, Delphi) are held
-to the header this way. Also checks every copy of the version in the packages' metadata against
+"""Checks that each binding declares the library as include/norvat.h does: the exports by their
+exact names, cdecl, 8-bit (ANSI) texts, the argument and result types (handles, listings and
+what the library hands out as pointers of the right kind), the buffer sizes, the reason codes and
+the portable codes, fields and state bits. Bindings that cannot run on this machine (32-bit
+Windows, Delphi) are held to the header this way. Also checks every copy of the version in the packages' metadata against
 interface/version.h, its one home.
 
 usage: check_bindings.py [ROOT]      ROOT is the source tree (default: this file's parent's parent)
@@ -13,17 +14,27 @@ import os
 import re
 import sys
 
-# What a parameter of the header is to a binding: an int, a text the library reads
-# (const char *), or a buffer the library writes (char *).
+# What a parameter or result of the header is to a binding: an int, a text the library reads
+# (const char *), or a buffer the library writes (char *); and for the handle functions the
+# bytes it reads (const void *) or writes (void *), a port handle, a listing, a handle or a
+# listing it hands out (** ), a number it sets (unsigned *), or no result.
 INT, TEXT, BUFFER = "int", "text", "buffer"
+BYTES, BYTES_OUT, PORT, PORT_OUT, LIST, LIST_OUT, UNSIGNED_OUT, VOID = (
+    "bytes", "bytes out", "port", "port out", "list", "list out", "unsigned out", "void")
+C_KINDS = {"int": INT, "const char *": TEXT, "char *": BUFFER, "const void *": BYTES,
+           "void *": BYTES_OUT, "norvat_port *": PORT, "norvat_port **": PORT_OUT,
+           "norvat_port_list *": LIST, "const norvat_port_list *": LIST,
+           "norvat_port_list **": LIST_OUT, "unsigned *": UNSIGNED_OUT, "void": VOID}
 
 
 class Header:
-    def __init__(self, functions, sizes, codes, cdecl):
+    def __init__(self, functions, sizes, codes, cdecl, results=None, constants=None):
         self.functions = functions  # name -> [kind, ...]
         self.sizes = sizes          # "LISTING" / "VERSION" -> bytes
         self.codes = codes          # "INVALID_ARGUMENT" ... -> (windows, linux)
         self.cdecl = cdecl
+        self.results = results or {}      # name -> INT, TEXT or VOID
+        self.constants = constants or {}  # "ERR_ARGUMENT", "STATE_PAPER_OUT", ... -> value
 
 
 def strip_c_comments(text):
@@ -34,22 +45,31 @@ def strip_c_comments(text):
 def parse_header(text):
     problems = []
     text = strip_c_comments(text)
-    functions = {}
-    for m in re.finditer(r"NORVAT_API\s+int\s+NORVAT_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
-        kinds = []
-        params = m.group(2).strip()
+    functions, results = {}, {}
+    for m in re.finditer(r"NORVAT_API\s+([\w\s*]+?)\s*NORVAT_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        name, kinds = m.group(2), []
+        results[name] = C_KINDS.get(c_type(m.group(1)))
+        if results[name] not in (INT, TEXT, VOID):
+            problems.append("header: %s: unknown result %r" % (name, m.group(1)))
+        params = m.group(3).strip()
         if params != "void":
             for param in params.split(","):
-                p = " ".join(param.replace("*", " * ").split())
-                if re.fullmatch(r"const char \* \w+", p):
-                    kinds.append(TEXT)
-                elif re.fullmatch(r"char \* \w+", p):
-                    kinds.append(BUFFER)
-                elif re.fullmatch(r"int \w+", p):
-                    kinds.append(INT)
-                else:
-                    problems.append("header: %s: unknown parameter %r" % (m.group(1), param))
-        functions[m.group(1)] = kinds
+                kind = C_KINDS.get(c_type(re.sub(r"\w+\s*$", "", param)))  # the name left out
+                if kind in (None, VOID):
+                    problems.append("header: %s: unknown parameter %r" % (name, param))
+                kinds.append(kind)
+        functions[name] = kinds
+    # The portable codes, fields, state bits and timeout; NOT_READY is an | of state bits.
+    constants = {}
+    for m in re.finditer(r"#define\s+NORVAT_((?:ERR|FIELD|STATE|TIMEOUT)_\w+)\s+(.+?)\s*(?:\n|$)",
+                         text.replace("\\\n", " ")):
+        value = m.group(2).strip().strip("()")
+        try:
+            constants[m.group(1)] = int(value, 0)
+        except ValueError:
+            constants[m.group(1)] = 0
+            for part in re.findall(r"NORVAT_(STATE_\w+)", value):
+                constants[m.group(1)] |= constants.get(part, 0)
     sizes = {m.group(1): int(m.group(2)) for m in
              re.finditer(r"#define\s+NORVAT_(LISTING|VERSION)_BUFFER_SIZE\s+(\d+)", text)}
     # The reason codes come twice: the Windows values under #ifdef _WIN32, then errno values.
@@ -61,12 +81,19 @@ def parse_header(text):
         lx = dict(re.findall(r"#define\s+NORVAT_E_(\w+)\s+(\d+)", win.group(2)))
         codes = {k: (int(w[k]), int(lx[k])) for k in w if k in lx}
     cdecl = re.search(r"#ifdef\s+_WIN32\s*\n\s*#define\s+NORVAT_CALL\s+__cdecl", text) is not None
-    if len(functions) != 10 or set(sizes) != {"LISTING", "VERSION"} or len(codes) != 5:
-        problems.append("header: expected 10 exports, 2 buffer sizes and 5 reason codes, found "
-                        "%d, %d, %d" % (len(functions), len(sizes), len(codes)))
+    if len(functions) < 10 or set(sizes) != {"LISTING", "VERSION"} or len(codes) != 5 or \
+            "STATE_NOT_READY" not in constants:
+        problems.append("header: expected the 10 exports and the handle functions, 2 buffer "
+                        "sizes, 5 reason codes and the state bits, found %d, %d, %d, %d"
+                        % (len(functions), len(sizes), len(codes), len(constants)))
     if not cdecl:
         problems.append("header: NORVAT_CALL is not __cdecl on Windows")
-    return Header(functions, sizes, codes, cdecl), problems
+    return Header(functions, sizes, codes, cdecl, results, constants), problems
+
+
+def c_type(text):
+    """A C type as C_KINDS spells it: "const norvat_port_list *", "norvat_port **"."""
+    return re.sub(r"\*\s+\*", "**", " ".join(text.replace("*", " * ").split()))
 
 
 def snake(name):
@@ -128,7 +155,42 @@ CS_TYPES = {
     INT: {"int", "Int32", "System.Int32"},
     TEXT: {"string", "byte[]"},
     BUFFER: {"byte[]", "StringBuilder", "System.Text.StringBuilder", "IntPtr"},
+    BYTES: {"byte[]", "IntPtr"},
+    BYTES_OUT: {"byte[]", "IntPtr"},
+    PORT: {"NorvatPortHandle", "IntPtr"},
+    PORT_OUT: {"out NorvatPortHandle", "out IntPtr"},
+    LIST: {"IntPtr"},
+    LIST_OUT: {"out IntPtr"},
+    UNSIGNED_OUT: {"out uint", "out UInt32", "ref uint", "ref UInt32"},
 }
+# A text the library returns is its own (static, or the listing's): as a string the marshaller
+# would free it.
+CS_RESULTS = {INT: {"int", "Int32", "System.Int32"}, TEXT: {"IntPtr"}, VOID: {"void"}}
+
+
+def cs_enum(code, name):
+    """The members of C# enum name as {SNAKE_NAME: value}; a member may | earlier ones."""
+    m = re.search(r"\benum\s+%s\b[^{]*\{([^}]*)\}" % name, code)
+    members = {}
+    for member in split_top(m.group(1)) if m else []:
+        key, _, value = member.partition("=")
+        key, value = key.strip(), value.strip()
+        try:
+            members[key] = int(value, 0) if value else max(members.values(), default=-1) + 1
+        except ValueError:
+            members[key] = 0
+            for part in value.split("|"):
+                members[key] |= members.get(part.strip().split(".")[-1], 1 << 31)
+    return {snake(k): v for k, v in members.items()}
+
+
+def check_constants(lang, header, found, problems):
+    """found: "ERR_ARGUMENT", "STATE_NOT_READY", ... -> the binding's value."""
+    for name, value in sorted(header.constants.items()):
+        if name not in found:
+            problems.append("%s: NORVAT_%s missing" % (lang, name))
+        elif found[name] != value:
+            problems.append("%s: NORVAT_%s is %s, norvat.h says %s" % (lang, name, found[name], value))
 
 
 def check_csharp(header, text):
@@ -166,8 +228,9 @@ def check_csharp(header, text):
                             % (where, named.get("CharSet", "not given")))
         if named.get("SetLastError") != "true":
             problems.append("%s: SetLastError is not true: the reason would be lost" % where)
-        if result not in CS_TYPES[INT]:
-            problems.append("%s: returns %s, not int" % (where, result))
+        want = CS_RESULTS[header.results.get(entry, INT)]
+        if result not in want:
+            problems.append("%s: returns %s, not %s" % (where, result, "/".join(sorted(want))))
         if entry not in header.functions:
             continue
         popen = decl.find("(", d.start(2))
@@ -187,7 +250,8 @@ def check_csharp(header, text):
             if m2 and m2.group(1) not in ("LPStr", "LPArray"):
                 problems.append("%s: argument %d is marshalled as %s, not an 8-bit text"
                                 % (where, i, m2.group(1)))
-            if kind == BUFFER and re.search(r"\bIn\b", attrs) and not re.search(r"\bOut\b", attrs):
+            if kind in (BUFFER, BYTES_OUT) and re.search(r"\bIn\b", attrs) and \
+                    not re.search(r"\bOut\b", attrs):
                 problems.append("%s: argument %d is a buffer the library fills but is [In] only"
                                 % (where, i))
     common_checks(lang, header, declared, problems)
@@ -210,9 +274,15 @@ def check_csharp(header, text):
         if size is None or "".join(size.split()) != m.group(2) + "+1":
             problems.append("%s: the buffer for RcvBuf is new byte[%s]; it must hold count + 1"
                             % (lang, size))
-    found = dict((k, (int(w), int(lx))) for k, w, lx in
-                 re.findall(r"(\w+)\s*=\s*Pick\(\s*(\d+)\s*,\s*(\d+)\s*\)", code))
-    check_codes(lang, header, {snake(k): v for k, v in found.items()}, problems)
+    # The portable codes, fields, state bits and timeout, each as the header has it.
+    found = {}
+    for prefix, enum in (("ERR_", "NorvatErrorCode"), ("FIELD_", "NorvatField"),
+                         ("STATE_", "NorvatState")):
+        found.update({prefix + k: v for k, v in cs_enum(code, enum).items()})
+    m = re.search(r"const\s+int\s+TimeoutDefault\s*=\s*(-?\d+)\s*;", code)
+    if m:
+        found["TIMEOUT_DEFAULT"] = int(m.group(1))
+    check_constants(lang, header, found, problems)
     return problems
 
 
@@ -322,7 +392,17 @@ PAS_TYPES = {
     INT: {"integer", "longint", "int32", "cint"},
     TEXT: {"pansichar"},
     BUFFER: {"pansichar"},
+    BYTES: {"pointer"},
+    BYTES_OUT: {"pointer"},
+    PORT: {"tnorvathandle", "pointer"},
+    PORT_OUT: {"pnorvathandle", "ppointer"},
+    LIST: {"tnorvatportlist", "pointer"},
+    LIST_OUT: {"pnorvatportlist", "ppointer"},
+    UNSIGNED_OUT: {"pcardinal", "plongword", "pdword"},
 }
+# The unit's own pointer types, which PAS_TYPES accepts, as they must be declared.
+PAS_ALIASES = {"TNorvatHandle": "pointer", "PNorvatHandle": "^tnorvathandle",
+               "TNorvatPortList": "pointer", "PNorvatPortList": "^tnorvatportlist"}
 
 
 def strip_pascal_comments(text):
@@ -400,8 +480,12 @@ def check_pascal(header, text):
         if conventions != ["cdecl"]:
             problems.append("%s: calling convention %s, not cdecl"
                             % (where, "/".join(conventions) or "register (the default)"))
-        if kind_of != "function" or (result or "").lower() not in PAS_TYPES[INT]:
-            problems.append("%s: returns %s, not Integer" % (where, result or "nothing"))
+        want = header.results.get(entry, INT)
+        if (kind_of == "procedure") != (want == VOID) or \
+                (want != VOID and (result or "").lower() not in PAS_TYPES[want]):
+            problems.append("%s: returns %s, not %s" % (where, result or "nothing",
+                                                         {INT: "Integer", TEXT: "PAnsiChar",
+                                                          VOID: "nothing"}[want]))
         bound = re.findall(r"@NorvatImports\.%s\s*:=\s*Entry\(\s*'(\w*)'\s*\)" % entry, code)
         if bound != [entry]:
             problems.append("%s: bound to %s, not to its own name once"
@@ -441,16 +525,24 @@ def check_pascal(header, text):
                       interface, flags=re.I)
         if not t or "".join(t.group(1).split()) != name + "-1" or t.group(2).lower() != "ansichar":
             problems.append("%s: %s is not array[0..%s - 1] of AnsiChar" % (lang, buffer, name))
-    for m in re.finditer(r"RcvBuf\(\s*PAnsiChar\((\w+)\)\s*,\s*(\w+)\s*\)", code):
-        if not re.search(r"SetLength\(\s*%s\s*,\s*%s\s*\+\s*1\s*\)" % (m.group(1), m.group(2)),
-                         code):
-            problems.append("%s: the buffer for RcvBuf does not hold count + 1" % lang)
+    for alias, want in PAS_ALIASES.items():
+        m = re.search(r"\b%s\s*=\s*([^;]+);" % alias, interface)
+        if not m or "".join(m.group(1).split()).lower() != want:
+            problems.append("%s: %s is %s, not %s" % (lang, alias, m and m.group(1).strip(), want))
+    for m in re.finditer(r"norvat_read\(\s*\w+\s*,\s*Pointer\((\w+)\)\s*,\s*(\w+)\s*,", code):
+        if not re.search(r"SetLength\(\s*%s\s*,\s*%s\s*\)" % (m.group(1), m.group(2)), code):
+            problems.append("%s: the buffer for norvat_read does not hold its size" % lang)
+    # The portable codes, fields, state bits and timeout: numbers, or an 'or' of state bits.
     found = {}
-    for name in header.codes:
-        values = pascal_branches(interface, "NORVAT_E_" + name)
-        if values and values[0].isdigit() and values[1].isdigit():
-            found[name] = (int(values[0]), int(values[1]))
-    check_codes(lang, header, found, problems)
+    for m in re.finditer(r"\bNORVAT_((?:ERR|FIELD|STATE|TIMEOUT)_\w+)\s*=\s*([^;]+);", interface):
+        value = m.group(2).strip().replace("$", "0x")
+        try:
+            found[m.group(1)] = int(value, 0)
+        except ValueError:
+            found[m.group(1)] = 0
+            for part in re.split(r"\s+or\s+", value, flags=re.I):
+                found[m.group(1)] |= found.get(part.strip()[len("NORVAT_"):], 1 << 31)
+    check_constants(lang, header, found, problems)
     return problems
 
 
@@ -542,7 +634,8 @@ def check_node(header, native_text, index_text):
 
 def check_versions(root):
     """Each package's metadata against interface/version.h: "M.m" for Python and Debian, "M.m.0"
-    for npm and NuGet (which want three numbers), and the version text's own numbers."""
+    for npm and NuGet (which want three numbers). The version text keeps the ten exports'
+    release whatever the package version is: it must fill GetDllVersion's 16-byte buffer."""
     def read(*parts):
         with open(os.path.join(root, *parts), encoding="utf-8") as f:
             return f.read()
@@ -554,8 +647,8 @@ def check_versions(root):
     if not (major and minor and text):
         return ["version.h: NORVAT_VERSION_MAJOR, _MINOR or _TEXT missing"]
     version = "%s.%s" % (major.group(1), minor.group(1))
-    if not text.group(1).startswith("Ver%s " % version):
-        problems.append("version.h: the text %r does not say Ver%s" % (text.group(1), version))
+    if len(text.group(1)) != 15:
+        problems.append("version.h: the text %r is not 15 characters" % text.group(1))
     copies = [
         (("bindings", "python", "pyproject.toml"), r'(?m)^version\s*=\s*"([^"]*)"', version),
         (("bindings", "python", "norvat", "__init__.py"), r'(?m)^__version__\s*=\s*"([^"]*)"', version),

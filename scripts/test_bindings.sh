@@ -59,6 +59,14 @@ else
     fail "checker: its own test"; show "$work/check_test.log" 30
 fi
 
+# in_testbed COMMAND...: COMMAND under umockdev-wrapper, making its own test bed of the devices
+# NORVAT_TEST_DEVICES names (it answers the drivers' status requests itself), beside a network
+# printer as emulated does.
+in_testbed() {
+    LD_LIBRARY_PATH=$lib TMPDIR=$work/tmp NORVAT_TEST_DEVICES=$tests/devices.umockdev \
+        "$tests/with_network_printer.sh" timeout 180 umockdev-wrapper "$@"
+}
+
 echo "== C# under Mono, libNorvat.so and emulated devices"
 if check "C#: Norvat.cs builds with mcs -target:library (C# 7, .NET Framework 4.x)" "$work/cs/build.log" \
         mcs -langversion:7 -warnaserror -target:library -out:"$work/cs/Norvat.Net.dll" \
@@ -66,7 +74,7 @@ if check "C#: Norvat.cs builds with mcs -target:library (C# 7, .NET Framework 4.
    check "C#: the tests build against Norvat.Net.dll" "$work/cs/build-tests.log" \
         mcs -langversion:7 -warnaserror -r:"$work/cs/Norvat.Net.dll" -out:"$work/cs/NorvatPortTests.exe" \
         "$tests/dotnet/NorvatPortTests.cs"; then
-    (cd "$work/cs" && emulated mono NorvatPortTests.exe) >"$work/cs/run.log" 2>&1
+    (cd "$work/cs" && in_testbed mono NorvatPortTests.exe) >"$work/cs/run.log" 2>&1
     cases "C#/Mono" "$work/cs/run.log" $?
 fi
 
@@ -90,7 +98,7 @@ fpc_flags=(-vewn -Sew -FU"$work/pas" -Fu"$NORVAT_ROOT/bindings/pascal")
 if check "Pascal: Norvat.pas compiles with fpc" "$work/pas/unit.log" fpc "${fpc_flags[@]}" bindings/pascal/Norvat.pas &&
    check "Pascal: the test program builds (the library is loaded at run time)" "$work/pas/build.log" \
         fpc "${fpc_flags[@]}" -o"$work/pas/norvat_test" "$tests/pascal/norvat_test.pas"; then
-    emulated "$work/pas/norvat_test" >"$work/pas/run.log" 2>&1
+    in_testbed "$work/pas/norvat_test" >"$work/pas/run.log" 2>&1
     cases "Pascal" "$work/pas/run.log" $?
     (cd "$work/pas" && env -u LD_LIBRARY_PATH timeout 30 ./norvat_test --without-library) >"$work/pas/nolib.log" 2>&1
     cases "Pascal, no library" "$work/pas/nolib.log" $?

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The NuGet package from release/packages/nuget: `nuget install` from that folder into an empty
 # one (Mono's nuget); the binding's own test built with mcs against the installed assembly runs
-# under Mono on the package's linux-x64 library (round trip, each exception type); xbuild
+# under Mono on the package's linux-x64 library (ports at once, status, each exception type); xbuild
 # evaluates the package's Norvat.targets for x86, x64 and AnyCPU projects and copies the DLLs.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -39,8 +39,10 @@ check "the installed Norvat.Net.dll is assembly version $version.0.0" sh -c "
 if check "the binding's test builds with mcs against the installed Norvat.Net.dll" \
         mcs -langversion:7 -warnaserror -r:"$consumer/Norvat.Net.dll" -out:"$consumer/NorvatPortTests.exe" \
         "$devices/dotnet/NorvatPortTests.cs"; then
-    # Mono finds libNorvat.so beside the program: no LD_LIBRARY_PATH.
-    (cd "$consumer" && emulated mono NorvatPortTests.exe) >"$logs/run.log" 2>&1
+    # Mono finds libNorvat.so beside the program: no LD_LIBRARY_PATH. The test makes its own
+    # test bed of the emulated devices, under umockdev-wrapper.
+    (cd "$consumer" && env -u LD_LIBRARY_PATH TMPDIR="$work" NORVAT_TEST_DEVICES="$devices/devices.umockdev" \
+        "$devices/with_network_printer.sh" timeout 180 umockdev-wrapper mono NorvatPortTests.exe) >"$logs/run.log" 2>&1
     cases "C# from the package" "$logs/run.log" $?
 fi
 
