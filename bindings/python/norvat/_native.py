@@ -1,15 +1,14 @@
 """The library's exports through ctypes, as norvat.h declares them.
 
 cdecl on every platform (CDLL, never WinDLL), 8-bit texts (c_char_p), host-owned buffers
-(POINTER(c_char), filled in place), and the reason of a 0 result in the platform's error:
-GetLastError on Windows (use_last_error), errno on Linux (use_errno).
+(POINTER(c_char), filled in place), handles as plain pointers (c_void_p), and the platform's code
+a failed call left: GetLastError on Windows (use_last_error), errno on Linux (use_errno).
 """
 import ctypes
 import os
-import socket
 import sys
 import threading
-from ctypes import CDLL, POINTER, c_char, c_char_p, c_int
+from ctypes import CDLL, POINTER, c_char, c_char_p, c_int, c_uint, c_void_p
 
 WINDOWS = sys.platform == "win32"
 
@@ -17,19 +16,48 @@ WINDOWS = sys.platform == "win32"
 LISTING_BUFFER_SIZE = 191
 VERSION_BUFFER_SIZE = 16
 
+# norvat.h: the results of the handle functions, the same on every platform.
+ERR_ARGUMENT = -1
+ERR_NOT_FOUND = -2
+ERR_BUSY = -3
+ERR_ACCESS = -4
+ERR_TIMEOUT = -5
+ERR_UNSUPPORTED = -6
+ERR_GONE = -7
+ERR_CANCELLED = -8
+ERR_SYSTEM = -9
+TIMEOUT_DEFAULT = -1
 
-def _pick(windows, linux):
-    return windows if WINDOWS else linux
+# norvat.h: NORVAT_FIELD_*, in the order of their numbers.
+FIELDS = ("name", "kind", "description", "serial", "vendor_id", "product_id", "manufacturer",
+          "model", "command_set", "device_id")
+
+# norvat.h: NORVAT_STATE_* by the names the bindings give them, and the bits of
+# NORVAT_STATE_NOT_READY, what "ready" means.
+STATES = {
+    "paper_out": 0x0001, "offline": 0x0002, "error": 0x0004, "cover_open": 0x0008,
+    "paper_low": 0x0010, "feed_button": 0x0020, "drawer_open": 0x0040, "cutter_error": 0x0080,
+    "unrecoverable": 0x0100, "dsr": 0x0200, "cts": 0x0400, "dcd": 0x0800, "disconnected": 0x1000,
+}
+NOT_READY = ("paper_out", "offline", "error", "cover_open", "cutter_error", "unrecoverable",
+             "disconnected")
+
+# norvat.h, norvat_escpos_status: what each answer tells, in the order the requests go (DLE EOT
+# 1, 2, 4, 3); after n answers, the bits of the first n are known.
+ESCPOS_ANSWERS = (("offline", "drawer_open"), ("cover_open", "feed_button", "paper_out", "error"),
+                  ("paper_low", "paper_out"), ("cutter_error", "unrecoverable", "error"))
 
 
-# norvat.h's NORVAT_E_*: the Windows code or the Linux errno, for this platform.
-E_INVALID_ARGUMENT = _pick(87, 22)
-E_NO_PORT = _pick(6, 9)
-E_NOT_CONNECTED = _pick(1167, 19)
-E_NO_MORE_ITEMS = _pick(259, 2)
-E_TIMEOUT = _pick(1460, 110)
+def mask(names):
+    """The NORVAT_STATE_* bits of names."""
+    bits = 0
+    for name in names:
+        bits |= STATES[name]
+    return bits
 
-# Each export: (result, argument types).
+
+# Each export: (result, argument types). The ten exports of the default port come first; the
+# package uses GetDllVersion and the listing of those, and the handle functions for ports.
 PROTOTYPES = {
     "openport": (c_int, [c_char_p]),
     "OpenUSB": (c_int, [c_char_p]),
@@ -41,6 +69,20 @@ PROTOTYPES = {
     "sendcommand": (c_int, [c_char_p]),
     "RcvBuf": (c_int, [POINTER(c_char), c_int]),
     "GetDllVersion": (c_int, [POINTER(c_char)]),
+    "norvat_open": (c_int, [c_char_p, POINTER(c_void_p)]),
+    "norvat_close": (c_int, [c_void_p]),
+    "norvat_write": (c_int, [c_void_p, c_char_p, c_int, c_int]),
+    "norvat_read": (c_int, [c_void_p, POINTER(c_char), c_int, c_int]),
+    "norvat_set_baud_rate": (c_int, [c_void_p, c_int]),
+    "norvat_cancel": (c_int, [c_void_p]),
+    "norvat_list_ports": (c_int, [POINTER(c_void_p)]),
+    "norvat_port_list_get": (c_char_p, [c_void_p, c_int, c_int]),
+    "norvat_free_port_list": (None, [c_void_p]),
+    "norvat_status": (c_int, [c_void_p, POINTER(c_uint), POINTER(c_uint)]),
+    "norvat_pending": (c_int, [c_void_p]),
+    "norvat_discard_input": (c_int, [c_void_p]),
+    "norvat_escpos_status": (c_int, [c_void_p, c_int, POINTER(c_uint)]),
+    "norvat_error_text": (c_char_p, [c_int]),
 }
 
 LIBRARY_NAMES = ["Norvat.dll"] if WINDOWS else ["libNorvat.so", "libNorvat.so.1"]
@@ -86,34 +128,28 @@ def load():
         raise OSError("Norvat library not found; tried: " + "; ".join(tried))
 
 
-def last_error():
-    """The reason the last call on this thread left."""
+def platform_code():
+    """The platform's code the last call on this thread left."""
     return ctypes.get_last_error() if WINDOWS else ctypes.get_errno()
 
 
-def error(code, what=None):
-    """An OSError for the platform's code: errno on Linux, winerror (and the errno Python
-    derives from it) on Windows, so FileNotFoundError, TimeoutError etc. come out as usual.
-    The library's refusal of an argument (a serial name over 15 characters) is a ValueError."""
-    if code == E_INVALID_ARGUMENT:
-        return ValueError("the library refused an argument%s" % ("" if what is None else ": %r" % (what,)))
-    # A network printer's name the resolver does not know: socket.gaierror, as Python's own
-    # socket module raises, with the resolver's code (EAI_*, negative, on Linux; 11001-11004,
-    # WSAHOST_NOT_FOUND and its kin, on Windows).
-    if (WINDOWS and 11001 <= code <= 11004) or (not WINDOWS and code < 0):
-        return socket.gaierror(code, _resolver_text(code))
-    if WINDOWS:
-        return OSError(0, ctypes.FormatError(code).strip(), what, code)
-    return OSError(code, os.strerror(code), what)
-
-
-def _resolver_text(code):
+def platform_text(code):
+    """The platform's text for its code; for the resolver's codes (negative on Linux), the
+    resolver's own."""
     if WINDOWS:
         return ctypes.FormatError(code).strip()
-    libc = ctypes.CDLL(None)
-    libc.gai_strerror.restype = ctypes.c_char_p
-    libc.gai_strerror.argtypes = [ctypes.c_int]
-    return libc.gai_strerror(code).decode("ascii", "replace")
+    if code < 0:
+        libc = ctypes.CDLL(None)
+        libc.gai_strerror.restype = ctypes.c_char_p
+        libc.gai_strerror.argtypes = [ctypes.c_int]
+        return libc.gai_strerror(code).decode("ascii", "replace")
+    return os.strerror(code)
+
+
+def is_resolver_code(code):
+    """Whether the code is the resolver's, for a network name it does not know: Linux's EAI_*
+    (negative), Windows' WSAHOST_NOT_FOUND and its kin (11001-11004)."""
+    return 11001 <= code <= 11004 if WINDOWS else code < 0
 
 
 def listing_buffer():
