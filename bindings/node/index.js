@@ -1,76 +1,86 @@
 'use strict';
-// Norvat for Node.js: the port library for printer-class devices (COM, LPT, USB printers).
+// Norvat for Node.js: ports of printer-class devices (serial, parallel, USB and network printers).
 //
 //   const norvat = require('norvat');
-//   console.log(await norvat.usbPrinters());        // ['Label printer#LBL0042', ...]
-//   const port = await norvat.open('COM1');
-//   await port.command('~HS');
-//   console.log(await port.read());
-//   await port.close();
+//   console.log(await norvat.listPorts());      // [{ name, kind, description, serial, ... }]
+//   const receipt = await norvat.open('tcp://192.168.1.50');
+//   const kitchen = await norvat.open('COM1');
+//   await Promise.all([receipt.write(ticket), kitchen.write(order, 2000)]);
+//   if (!(await receipt.status()).ready) ...
+//   await receipt.close(); await kitchen.close();
 //
-// Every call returns a Promise and runs off the event loop. Calls run one after another, in
-// the order they were made, as the library itself runs them. Failures reject with an Error
-// whose code is the errno name ('ENOENT', ...) and whose errno (Linux) or winerror (Windows) is
-// the platform's code. The library holds one port per process: opening a port closes the one
-// another NorvatPort had.
-const os = require('os');
+// Each NorvatPort owns a port of its own (norvat_open ... norvat_close): any number may be open
+// at once. Every call that may wait returns a Promise and runs on a worker thread; calls on one
+// port run one after another, in the order they were made, and calls on different ports at the
+// same time. include/norvat.h is the manual: what each name opens, how long each call may take
+// and what its results mean.
+//
+// Failures reject with an Error whose result is the portable NORVAT_ERR_* code, whose code is
+// the errno name Node uses for it ('ENOENT', 'EBUSY', ...; RangeError ERR_INVALID_ARG_VALUE for
+// an argument the library refused) and whose errno (Linux) or winerror (Windows) is the
+// platform's code.
+const util = require('util');
 const native = require('./lib/native');
 
-const { E_INVALID_ARGUMENT, E_NO_MORE_ITEMS, E_NO_PORT, E_NOT_CONNECTED, E_TIMEOUT } = native;
+const { ERR_ARGUMENT, ERR_CANCELLED, TIMEOUT_DEFAULT, FIELDS, STATES, NOT_READY, ESCPOS_ANSWERS,
+  mask } = native;
 
-// The most one read asks for: its buffer is allocated per call, and a read never returns more
-// than the device sent within about 450 ms.
+// The most one read asks for: its buffer is allocated per call.
 const MAX_READ = 65536;
 // What every open sets a serial port to.
 const DEFAULT_BAUD_RATE = 9600;
+// The longest timeout the library takes: an int of milliseconds.
+const MAX_MS = 0x7fffffff;
 
 // Texts are 8-bit. On Linux they are UTF-8; on Windows, the ANSI code page, which Node cannot
-// name, so listing texts are taken byte for byte (latin1) and go back to open() unchanged.
-// Pass a Buffer to control the bytes exactly.
+// name, so names are taken byte for byte (latin1). Pass a Buffer to control the bytes exactly.
 const ENCODING = native.WINDOWS ? 'latin1' : 'utf8';
 
-// Windows codes the library or the system leaves, by the errno name Node uses for them.
-const WINDOWS_NAMES = {
-  1: 'ENOTTY', 2: 'ENOENT', 3: 'ENOENT', 5: 'EACCES', 6: 'EBADF', 21: 'EAGAIN', 31: 'EIO',
-  32: 'EBUSY', 87: 'EINVAL', 109: 'EPIPE', 121: 'ETIMEDOUT', 233: 'EPIPE', 259: 'ENOENT',
-  995: 'ECANCELED', 1117: 'EIO', 1167: 'ENODEV', 1460: 'ETIMEDOUT', 50: 'ENOTSUP',
-  // Network printers: Winsock's codes, and the resolver's for a name it does not know.
-  10053: 'ECONNABORTED', 10054: 'ECONNRESET', 10057: 'ENOTCONN', 10060: 'ETIMEDOUT',
-  10061: 'ECONNREFUSED', 11001: 'ENOTFOUND', 11002: 'EAI_AGAIN', 11003: 'EAI_FAIL',
-  11004: 'ENOTFOUND',
+// The code each portable result gets: the errno name Node's users know for it. NORVAT_ERR_SYSTEM
+// gets the platform's own name where Node knows it.
+const CODES = {
+  [native.ERR_ARGUMENT]: 'ERR_INVALID_ARG_VALUE', [native.ERR_NOT_FOUND]: 'ENOENT',
+  [native.ERR_BUSY]: 'EBUSY', [native.ERR_ACCESS]: 'EACCES', [native.ERR_TIMEOUT]: 'ETIMEDOUT',
+  [native.ERR_UNSUPPORTED]: 'ENOTSUP', [native.ERR_GONE]: 'ENODEV',
+  [native.ERR_CANCELLED]: 'ECANCELED',
 };
-// The resolver's codes on Linux (EAI_*, negative in glibc), by the names Node's dns uses.
-const RESOLVER_NAMES = { '-2': 'ENOTFOUND', '-3': 'EAI_AGAIN', '-4': 'EAI_FAIL', '-5': 'ENOTFOUND' };
-const ERRNO_NAMES = {};
-for (const [name, value] of Object.entries(os.constants.errno)) {
-  if (!(value in ERRNO_NAMES))
-    ERRNO_NAMES[value] = name;
+
+// Whether the platform's code is the resolver's, for a network name it does not know: Linux's
+// EAI_* (negative), Windows' WSAHOST_NOT_FOUND and its kin (11001-11004).
+function isResolverCode(code) {
+  return native.WINDOWS ? code >= 11001 && code <= 11004 : code < 0;
 }
 
-function errorName(code) {
-  if (!native.WINDOWS && code < 0)
-    return RESOLVER_NAMES[code] || 'EAI_FAIL';
-  return (native.WINDOWS ? WINDOWS_NAMES[code] : ERRNO_NAMES[code]) || 'UNKNOWN';
-}
-
-// An Error for the platform's code: code is the errno name, errno the errno value (on Windows
-// the one Node gives that name) and winerror the Windows code.
-function failure(code, operation, port) {
-  const name = errorName(code);
-  const what = port === undefined ? operation : operation + ' ' + port;
-  const error = new Error(what + ': ' + name + (native.WINDOWS ? ' (Windows error ' + code + ')'
-                                                               : ' (errno ' + code + ')'));
-  error.code = name;
-  if (native.WINDOWS) {
-    error.winerror = code;
-    if (name in os.constants.errno)
-      error.errno = os.constants.errno[name];
-  } else {
-    error.errno = code;
+function systemName(code) {
+  if (!native.WINDOWS && code > 0) {
+    const name = util.getSystemErrorName(-code);
+    if (/^E[A-Z0-9]+$/.test(name))
+      return name;
   }
+  return 'EIO';
+}
+
+// The Error for a failed call: its portable result and the platform's code it left.
+function failure(result, code, operation, port) {
+  const text = native.callNow('norvat_error_text', result).result;
+  const what = port === undefined ? operation : operation + ' ' + port;
+  const error = new (result === ERR_ARGUMENT ? RangeError : Error)(
+    what + ': ' + text + (native.WINDOWS ? ' (Windows error ' + code + ')' : ' (errno ' + code + ')'));
+  error.code = isResolverCode(code) ? 'ENOTFOUND' : CODES[result] || systemName(code);
+  error.result = result;
+  error[native.WINDOWS ? 'winerror' : 'errno'] = code;
   error.syscall = operation;
   if (port !== undefined)
     error.port = port;
+  return error;
+}
+
+// The Error for a call on a port that was closed: as Node says it of a closed descriptor.
+function closedError(operation, port) {
+  const error = new Error(operation + ' ' + port + ': the port is closed');
+  error.code = 'EBADF';
+  error.syscall = operation;
+  error.port = port;
   return error;
 }
 
@@ -105,182 +115,250 @@ function cString(buffer) {
   return buffer.toString(ENCODING, 0, end < 0 ? buffer.length : end);
 }
 
-// Calls run one at a time, in order, so that which object owns the library's one port stays
-// in step with the library.
-let queue = Promise.resolve();
-function serial(task) {
-  const run = queue.then(task);
-  queue = run.catch(() => {});
-  return run;
+// A timeout in milliseconds as the library takes it; undefined for the library's own bounds.
+function milliseconds(value) {
+  if (value === undefined || value === null)
+    return TIMEOUT_DEFAULT;
+  if (typeof value !== 'number')
+    throw typeError('timeoutMs must be a number, not ' + typeof value);
+  if (!(value >= 0))
+    throw rangeError('timeoutMs must be 0 or more, not ' + value);
+  return Math.min(Math.ceil(value), MAX_MS);
 }
 
-let current = null;
-
-/** The library's version text, e.g. "Ver1.2 2011/8/1". */
-function version() {
-  return serial(async () => {
-    const buffer = native.versionBuffer();
-    const { result, code } = await native.call('GetDllVersion', buffer);
-    if (result === 0)
-      throw failure(code, 'version');
-    return cString(buffer);
-  });
+// A status record: each flag true or false where the port reports it, null where this kind of
+// port cannot say; ready when no flag says the printer cannot print now.
+function statusRecord(state, known) {
+  const record = {};
+  for (const [key, bit] of Object.entries(STATES))
+    record[key] = (known & bit) ? (state & bit) !== 0 : null;
+  record.ready = (state & mask(NOT_READY)) === 0;
+  return record;
 }
 
-/** The connected USB printers as "description#serial" texts, in the library's order. */
+const delay = ms => new Promise(resolve => setTimeout(resolve, ms));
+
+/** The library's version text, "Ver1.2 2011/8/1" (GetDllVersion). */
+async function version() {
+  const buffer = native.versionBuffer();
+  await native.call('GetDllVersion', buffer);
+  return cString(buffer);
+}
+
+// The library's cursor of the ten exports' listing is one per process: a walk is kept whole.
+let listingWalk = Promise.resolve();
+
+/**
+ * The USB printers the ten exports of norvat.h list, as "description#serial" texts
+ * (FindFirstUSB, FindNextUSB): only the makers those open. listPorts() lists every printer.
+ */
 function usbPrinters() {
-  return serial(async () => {
+  const walk = listingWalk.then(async () => {
     const buffer = native.listingBuffer();
     const printers = [];
-    let { result, code } = await native.call('FindFirstUSB', buffer);
+    let { result } = await native.call('FindFirstUSB', buffer);
     while (result !== 0) {
       printers.push(cString(buffer));
-      ({ result, code } = await native.call('FindNextUSB', buffer));
+      ({ result } = await native.call('FindNextUSB', buffer));
     }
-    if (code !== E_NO_MORE_ITEMS)
-      throw failure(code, 'list USB printers');
     return printers;
   });
+  listingWalk = walk.catch(() => {});
+  return walk;
+}
+
+/** Every port that can be opened now, as records (norvat_list_ports). */
+async function listPorts() {
+  const listing = [null];
+  const { result: count, code } = await native.call('norvat_list_ports', listing);
+  if (count < 0)
+    throw failure(count, code, 'list ports');
+  try {
+    const ports = [];
+    for (let index = 0; index < count; index++) {
+      const entry = {};
+      FIELDS.forEach((key, field) => {
+        entry[key] = native.callNow('norvat_port_list_get', listing[0], index, field).result || '';
+      });
+      ports.push(entry);
+    }
+    return ports;
+  } finally {
+    native.callNow('norvat_free_port_list', listing[0]);
+  }
 }
 
 /**
- * Opens a port: "COM1".."COM256", "LPT1" or "LPT2", a port number "0"-"9" (0 LPT1, 1-4
- * COM1-COM4, 5 LPT2, 6 the first USB printer, 7-9 COM7-COM9), a USB printer's listing text
- * "description#serial" or its serial, a network printer's "tcp://HOST[:PORT]", or on Linux a
- * /dev/ path; any other text goes to the library unchanged. Resolves to a NorvatPort.
+ * Opens a port: any name norvat.h's norvat_open takes ("COM1", "LPT1", "tcp://HOST[:PORT]", on
+ * Linux a /dev/ path, a USB printer's listed name, its serial or "description#serial").
+ * Resolves to a NorvatPort. A failed open changes no other port.
  */
-async function open(port) {
-  const name = cText(port, 'port');
-  if (name.length === 1)
-    throw rangeError('port must not be empty');
-  const text = name.toString('latin1', 0, name.length - 1);
-  return serial(async () => {
-    let opened;
-    if (text === 'LPT1')
-      opened = await native.call('openport', Buffer.from('0\0'));
-    else if (text === 'LPT2')
-      opened = await native.call('openport', Buffer.from('5\0'));
-    else if (text.length === 1 && text >= '0' && text <= '9')
-      opened = await native.call('openport', name);
-    else
-      opened = await native.call('OpenUSB', name);
-    if (opened.result !== 1) {
-      // Only "no such USB printer" leaves the previous port open.
-      if (opened.code !== E_NOT_CONNECTED)
-        current = null;
-      throw failure(opened.code, 'open', port);
-    }
-    current = new NorvatPort(port);
-    return current;
-  });
+async function open(name) {
+  const text = cText(name, 'name');
+  if (text.length === 1)
+    throw rangeError('name must not be empty');
+  const handle = [null];
+  const { result, code } = await native.call('norvat_open', text, handle);
+  if (result !== 0)
+    throw failure(result, code, 'open', name);
+  return new NorvatPort(name, handle[0]);
 }
 
+// A port dropped without close() lets its device go when it is collected.
+const unclosed = new FinalizationRegistry(handle => native.call('norvat_close', handle));
+
 class NorvatPort {
-  constructor(name) {
+  constructor(name, handle) {
     this.name = name;
+    this._handle = handle;
     this._baudRate = DEFAULT_BAUD_RATE;
+    this._queue = Promise.resolve(); // this port's calls, one after another
+    this._closing = null;
+    unclosed.register(this, handle, this);
   }
 
-  /** Whether the library's port is still this one. */
+  /** Whether the port is open: not closed, nor being closed. */
   get isOpen() {
-    return current === this;
+    return this._closing === null;
   }
 
   /**
-   * The line speed last set through this object, or 9600, what every open sets a serial
-   * port to. LPT and USB ports have no line speed; setBaudRate fails for them.
+   * The line speed last set, or 9600, what every open sets a serial line to. Ports that are no
+   * serial line have none: setBaudRate rejects for them.
    */
   get baudRate() {
     return this._baudRate;
   }
 
-  _check(operation) {
-    if (current !== this)
-      throw failure(E_NO_PORT, operation, this.name);
+  // Runs call(handle) after this port's calls made before it: a Promise of its { result,
+  // code }, rejected with the failure when result is negative.
+  _call(operation, call) {
+    if (this._closing !== null)
+      return Promise.reject(closedError(operation, this.name));
+    const run = this._queue.then(async () => {
+      // Waited behind a call and the port was closed meanwhile: as the library says it.
+      if (this._closing !== null)
+        throw failure(ERR_CANCELLED, 0, operation, this.name);
+      const outcome = await call(this._handle);
+      if (outcome.result < 0)
+        throw failure(outcome.result, outcome.code, operation, this.name);
+      return outcome.result;
+    });
+    this._queue = run.catch(() => {});
+    return run;
   }
 
   /**
-   * Writes raw bytes with one write; resolves to how many went out. Fewer than data.length
-   * when the device stopped taking bytes (given up after about 20 s): those that went out must
-   * not be sent again. Rejects when none went out.
+   * Writes bytes (norvat_write); resolves to how many went out: fewer than data.length when the
+   * device stopped taking them in time (the rest never goes out; do not send again what did).
+   * timeoutMs: the most milliseconds in all; undefined for the library's bounds. Rejects when
+   * none went out.
    */
-  async write(data) {
+  async write(data, timeoutMs) {
     if (!(data instanceof Uint8Array))
       throw typeError('data must be a Buffer or a Uint8Array, not ' + typeof data);
-    // A real buffer even for nothing: the library answers 1 for an empty write.
-    const bytes = data.length === 0 ? Buffer.alloc(1) : Buffer.from(data);
-    return serial(async () => {
-      this._check('write');
-      const { result, code } = await native.call('sendbuf', bytes, data.length);
-      if (result === 0)
-        throw failure(code, 'write', this.name);
-      return data.length === 0 ? 0 : result;
-    });
-  }
-
-  /** Sends text followed by CR LF. Rejects unless all of it went out. */
-  async command(text) {
-    const bytes = cText(text, 'text');
-    return serial(async () => {
-      this._check('command');
-      const { result, code } = await native.call('sendcommand', bytes);
-      if (result !== 1)
-        throw failure(code, 'command', this.name);
-    });
+    const bytes = Buffer.from(data); // the caller may change data before the call runs
+    const ms = milliseconds(timeoutMs);
+    return this._call('write', handle => native.call('norvat_write', handle, bytes, bytes.length, ms));
   }
 
   /**
-   * What the device sent, at most maxBytes (and at most MAX_READ), waiting about 450 ms at
-   * most; an empty Buffer when nothing arrived.
+   * What the device sent (norvat_read), at most maxBytes (and at most MAX_READ); an empty Buffer
+   * when nothing came. timeoutMs: the most to wait for the first byte; undefined for the
+   * library's (about 450 ms), 0 for what is waiting now.
    */
-  async read(maxBytes = 4096) {
+  async read(maxBytes = 4096, timeoutMs) {
     if (!Number.isInteger(maxBytes))
       throw typeError('maxBytes must be an integer');
     if (maxBytes < 0)
       throw rangeError('maxBytes must be 0 or more, not ' + maxBytes);
-    const count = Math.min(maxBytes, MAX_READ);
-    const buffer = Buffer.alloc(count + 1); // the library puts a NUL after the bytes
-    return serial(async () => {
-      this._check('read');
-      const { result, code } = await native.call('RcvBuf', buffer, count);
-      if (result === 0) {
-        // Nothing within the window is no data, not a failure; so is asking for 0.
-        if (code === E_TIMEOUT || (count === 0 && code === 0))
-          return Buffer.alloc(0);
-        throw failure(code, 'read', this.name);
-      }
-      return buffer.subarray(0, result);
-    });
+    const size = Math.min(maxBytes, MAX_READ);
+    const ms = milliseconds(timeoutMs);
+    const buffer = Buffer.alloc(size);
+    const count = await this._call('read', handle => native.call('norvat_read', handle, buffer, size, ms));
+    return buffer.subarray(0, count);
   }
 
-  /** Sets the line speed of a serial port in bit/s; rejects for LPT and USB ports. */
+  /** Sets a serial line's speed in bit/s (norvat_set_baud_rate); rejects for other ports. */
   async setBaudRate(rate) {
     if (!Number.isInteger(rate))
       throw typeError('rate must be an integer');
-    if (rate <= 0 || rate > 0x7fffffff)
+    if (rate <= 0 || rate > MAX_MS)
       throw rangeError('rate must be above 0, not ' + rate);
-    return serial(async () => {
-      this._check('set baud rate');
-      const { result, code } = await native.call('setbaudrate', rate);
-      if (result === 0)
-        throw failure(code, 'set baud rate', this.name);
-      this._baudRate = rate;
-    });
+    await this._call('set baud rate', handle => native.call('norvat_set_baud_rate', handle, rate));
+    this._baudRate = rate;
   }
 
-  /** Closes the port if it is still this one. Harmless when repeated. */
+  /** The port's own state, without a byte sent to the printer (norvat_status). */
+  async status() {
+    const state = [0], known = [0];
+    await this._call('status', handle => native.call('norvat_status', handle, state, known));
+    return statusRecord(state[0], known[0]);
+  }
+
+  /**
+   * Asks an ESC/POS printer for its state (norvat_escpos_status): a status record with what its
+   * answers told (null for the requests it did not answer) and their number in answered.
+   * timeoutMs: the whole exchange; undefined for the library's (1 s). Rejects with ETIMEDOUT
+   * when the printer answered nothing.
+   */
+  async escposStatus(timeoutMs) {
+    const ms = milliseconds(timeoutMs);
+    const state = [0];
+    const answered = await this._call('ESC/POS status',
+      handle => native.call('norvat_escpos_status', handle, ms, state));
+    const record = statusRecord(state[0], mask(ESCPOS_ANSWERS.slice(0, answered).flat()));
+    record.answered = answered;
+    return record;
+  }
+
+  /**
+   * The bytes written to a network printer that it has not acknowledged yet; 0 for other ports
+   * and where the platform cannot tell (norvat_pending).
+   */
+  pending() {
+    return this._call('pending', handle => native.call('norvat_pending', handle));
+  }
+
+  /** Throws away what the device sent and nobody read; resolves to its count (norvat_discard_input). */
+  discardInput() {
+    return this._call('discard input', handle => native.call('norvat_discard_input', handle));
+  }
+
+  /**
+   * Ends the call in flight on this port at once (norvat_cancel): a write resolves to what went
+   * out, or rejects with ECANCELED when nothing did. Does nothing on a closed port.
+   */
+  cancel() {
+    if (this._closing === null)
+      native.callNow('norvat_cancel', this._handle);
+  }
+
+  /** Closes the port (norvat_close); its calls under way are cancelled. Harmless when repeated. */
   close() {
-    return serial(async () => {
-      if (current !== this)
-        return;
-      await native.call('closeport');
-      current = null;
-    });
+    if (this._closing !== null)
+      return this._closing;
+    const handle = this._handle;
+    let drained = false;
+    const calls = this._queue.then(() => { drained = true; });
+    this._closing = (async () => {
+      // The call in flight ends at a cancel, but one that a worker thread has not taken into
+      // the library yet would miss a single cancel: cancel until the port's calls are done.
+      while (!drained) {
+        native.callNow('norvat_cancel', handle);
+        await Promise.race([calls, delay(5)]);
+      }
+      unclosed.unregister(this);
+      await native.call('norvat_close', handle);
+    })();
+    return this._closing;
   }
 }
 
 module.exports = {
-  open, usbPrinters, version, NorvatPort, MAX_READ, DEFAULT_BAUD_RATE,
-  LISTING_BUFFER_SIZE: native.LISTING_BUFFER_SIZE, VERSION_BUFFER_SIZE: native.VERSION_BUFFER_SIZE,
-  E_INVALID_ARGUMENT, E_NO_MORE_ITEMS, E_NO_PORT, E_NOT_CONNECTED, E_TIMEOUT,
+  open, listPorts, usbPrinters, version, NorvatPort, MAX_READ, DEFAULT_BAUD_RATE,
+  ERR_ARGUMENT: native.ERR_ARGUMENT, ERR_NOT_FOUND: native.ERR_NOT_FOUND, ERR_BUSY: native.ERR_BUSY,
+  ERR_ACCESS: native.ERR_ACCESS, ERR_TIMEOUT: native.ERR_TIMEOUT,
+  ERR_UNSUPPORTED: native.ERR_UNSUPPORTED, ERR_GONE: native.ERR_GONE,
+  ERR_CANCELLED: native.ERR_CANCELLED, ERR_SYSTEM: native.ERR_SYSTEM,
 };

@@ -1,12 +1,13 @@
 'use strict';
 // The library's exports through koffi, as norvat.h declares them: cdecl (koffi's default, so no
 // convention is named), 8-bit texts (const char *, handed over as NUL-terminated Buffers),
-// host-owned output buffers of the header's sizes, and the reason of a 0 result.
+// handles as pointers to opaque records, host-owned buffers, and the platform's code a failed
+// call left.
 //
-// Every call runs on one of koffi's worker threads (fn.async), so a write the device does not
-// take (about 20 s) never stops the event loop. errno and GetLastError are per thread: koffi
-// keeps the ones the call left and puts them back while the call's own callback runs, so the
-// reason is read there, synchronously, and nowhere else.
+// A call that may wait for a device runs on one of koffi's worker threads (fn.async): it never
+// stops the event loop, and calls on different ports run at the same time. errno and
+// GetLastError are per thread: koffi keeps the ones the call left and puts them back while the
+// call's own callback runs, so the code is read there, synchronously, and nowhere else.
 const fs = require('fs');
 const path = require('path');
 
@@ -16,17 +17,47 @@ const WINDOWS = process.platform === 'win32';
 const LISTING_BUFFER_SIZE = 191;
 const VERSION_BUFFER_SIZE = 16;
 
-function pick(windows, linux) {
-  return WINDOWS ? windows : linux;
+// norvat.h: the results of the handle functions, the same on every platform.
+const ERR_ARGUMENT = -1;
+const ERR_NOT_FOUND = -2;
+const ERR_BUSY = -3;
+const ERR_ACCESS = -4;
+const ERR_TIMEOUT = -5;
+const ERR_UNSUPPORTED = -6;
+const ERR_GONE = -7;
+const ERR_CANCELLED = -8;
+const ERR_SYSTEM = -9;
+const TIMEOUT_DEFAULT = -1;
+
+// norvat.h: NORVAT_FIELD_*, in the order of their numbers, by the keys of a listing's records.
+const FIELDS = ['name', 'kind', 'description', 'serial', 'vendorId', 'productId', 'manufacturer',
+  'model', 'commandSet', 'deviceId'];
+
+// norvat.h: NORVAT_STATE_* by the keys of a status record, and the bits of
+// NORVAT_STATE_NOT_READY, what "ready" means.
+const STATES = {
+  paperOut: 0x0001, offline: 0x0002, error: 0x0004, coverOpen: 0x0008, paperLow: 0x0010,
+  feedButton: 0x0020, drawerOpen: 0x0040, cutterError: 0x0080, unrecoverable: 0x0100,
+  dsr: 0x0200, cts: 0x0400, dcd: 0x0800, disconnected: 0x1000,
+};
+const NOT_READY = ['paperOut', 'offline', 'error', 'coverOpen', 'cutterError', 'unrecoverable',
+  'disconnected'];
+
+// norvat.h, norvat_escpos_status: what each answer tells, in the order the requests go (DLE EOT
+// 1, 2, 4, 3); after n answers, the bits of the first n are known.
+const ESCPOS_ANSWERS = [['offline', 'drawerOpen'], ['coverOpen', 'feedButton', 'paperOut', 'error'],
+  ['paperLow', 'paperOut'], ['cutterError', 'unrecoverable', 'error']];
+
+/** The NORVAT_STATE_* bits of names. */
+function mask(names) {
+  return names.reduce((bits, name) => bits | STATES[name], 0);
 }
 
-// norvat.h's NORVAT_E_*: the Windows code or the Linux errno, for this platform.
-const E_INVALID_ARGUMENT = pick(87, 22);
-const E_NO_PORT = pick(6, 9);
-const E_NOT_CONNECTED = pick(1167, 19);
-const E_NO_MORE_ITEMS = pick(259, 2);
-const E_TIMEOUT = pick(1460, 110);
+// The records the handles and listings point to, which only the library looks into.
+const OPAQUE = ['norvat_port', 'norvat_port_list'];
 
+// The ten exports of the default port first; the package uses GetDllVersion and the listing of
+// those, and the handle functions for ports.
 const PROTOTYPES = [
   'int openport(const char *selector)',
   'int OpenUSB(const char *request)',
@@ -38,6 +69,20 @@ const PROTOTYPES = [
   'int sendcommand(const char *text)',
   'int RcvBuf(char *buffer, int count)',
   'int GetDllVersion(char *buffer)',
+  'int norvat_open(const char *name, _Out_ norvat_port **port)',
+  'int norvat_close(norvat_port *port)',
+  'int norvat_write(norvat_port *port, const void *data, int count, int timeout_ms)',
+  'int norvat_read(norvat_port *port, void *buffer, int size, int timeout_ms)',
+  'int norvat_set_baud_rate(norvat_port *port, int rate)',
+  'int norvat_cancel(norvat_port *port)',
+  'int norvat_list_ports(_Out_ norvat_port_list **list)',
+  'const char *norvat_port_list_get(const norvat_port_list *list, int index, int field)',
+  'void norvat_free_port_list(norvat_port_list *list)',
+  'int norvat_status(norvat_port *port, _Out_ unsigned int *state, _Out_ unsigned int *known)',
+  'int norvat_pending(norvat_port *port)',
+  'int norvat_discard_input(norvat_port *port)',
+  'int norvat_escpos_status(norvat_port *port, int timeout_ms, _Out_ unsigned int *state)',
+  'const char *norvat_error_text(int result)',
 ];
 
 // The package carries one library per platform it supports, in prebuilds/<platform>-<arch>/;
@@ -67,6 +112,13 @@ function load() {
     error.code = 'ERR_DLOPEN_FAILED';
     throw error;
   }
+  for (const name of OPAQUE) {
+    try {
+      koffi.opaque(name);
+    } catch {
+      // declared already: koffi's types are one set per process
+    }
+  }
   const loaded = {};
   for (const prototype of PROTOTYPES) {
     const fn = lib.func(prototype);
@@ -82,7 +134,8 @@ function load() {
   return functions;
 }
 
-// call(name, ...args): a Promise of { result, code }, code being the reason the call left.
+// call(name, ...args): a Promise of { result, code }, code being the platform's code the call
+// left; the call runs on a worker thread.
 function call(name, ...args) {
   const fn = load()[name];
   return new Promise((resolve, reject) => {
@@ -95,6 +148,13 @@ function call(name, ...args) {
   });
 }
 
+// callNow(name, ...args): { result, code } of a call that waits for nothing (a cancel, a field
+// of a listing), made on this thread.
+function callNow(name, ...args) {
+  const result = load()[name](...args);
+  return { result, code: lastError() };
+}
+
 function listingBuffer() {
   return Buffer.alloc(LISTING_BUFFER_SIZE);
 }
@@ -104,7 +164,8 @@ function versionBuffer() {
 }
 
 module.exports = {
-  WINDOWS, LISTING_BUFFER_SIZE, VERSION_BUFFER_SIZE, PROTOTYPES, LIBRARY_NAME,
-  E_INVALID_ARGUMENT, E_NO_PORT, E_NOT_CONNECTED, E_NO_MORE_ITEMS, E_TIMEOUT,
-  libraryPath, load, call, listingBuffer, versionBuffer,
+  WINDOWS, LISTING_BUFFER_SIZE, VERSION_BUFFER_SIZE, PROTOTYPES, LIBRARY_NAME, ERR_ARGUMENT,
+  ERR_NOT_FOUND, ERR_BUSY, ERR_ACCESS, ERR_TIMEOUT, ERR_UNSUPPORTED, ERR_GONE, ERR_CANCELLED,
+  ERR_SYSTEM, TIMEOUT_DEFAULT, FIELDS, STATES, NOT_READY, ESCPOS_ANSWERS, mask, libraryPath,
+  load, call, callNow, listingBuffer, versionBuffer,
 };

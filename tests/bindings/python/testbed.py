@@ -11,6 +11,7 @@ import ctypes
 import errno
 import os
 import threading
+import time
 
 _um = ctypes.CDLL("libumockdev.so.0")
 _gobject = ctypes.CDLL("libgobject-2.0.so.0")
@@ -141,20 +142,26 @@ class Testbed:
         _um.umockdev_ioctl_client_complete(client, result, code.value)
         return 1
 
-    def echo(self, node, usb_port):
-        """Makes /dev/<node>, the printer at usb1/<usb_port>, send back what it is sent, on a
-        thread of its own, until it is sent b"UNPLUG": then it is pulled out (see unplug). A node
-        nobody reads is a printer that stopped taking bytes."""
+    def echo(self, node, usb_port=None):
+        """Makes node send back what it is sent, on a thread of its own; a printer (at
+        usb1/<usb_port>) that is sent b"UNPLUG" is pulled out instead (see unplug). A node
+        nobody reads is a device that stopped taking bytes."""
         end = self.device_end(node)
 
         def run():
             while True:
-                data = os.read(end, 65536)
-                if b"UNPLUG" in data:
+                try:
+                    data = os.read(end, 65536)
+                except OSError:  # EIO: nobody has the node open
+                    time.sleep(0.005)
+                    continue
+                if usb_port and b"UNPLUG" in data:
                     self.unplug(usb_port, node.rsplit("/", 1)[1])
                     return
                 os.write(end, data)
         threading.Thread(target=run, daemon=True).start()
 
     def close(self):
+        for handler, _ in self._handlers.values():
+            _gobject.g_object_unref(handler)
         _gobject.g_object_unref(self.tb)
