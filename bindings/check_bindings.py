@@ -302,6 +302,15 @@ PY_TYPES = {
     TEXT: {"c_char_p", "ctypes.c_char_p"},
     BUFFER: {"POINTER(c_char)", "ctypes.POINTER(ctypes.c_char)", "c_char_p", "ctypes.c_char_p",
              "c_void_p", "ctypes.c_void_p"},
+    PORT: {"c_void_p", "ctypes.c_void_p"},
+    LIST: {"c_void_p", "ctypes.c_void_p"},
+    PORT_OUT: {"POINTER(c_void_p)", "ctypes.POINTER(ctypes.c_void_p)"},
+    LIST_OUT: {"POINTER(c_void_p)", "ctypes.POINTER(ctypes.c_void_p)"},
+    BYTES: {"c_char_p", "ctypes.c_char_p", "c_void_p", "ctypes.c_void_p"},
+    BYTES_OUT: {"POINTER(c_char)", "ctypes.POINTER(ctypes.c_char)", "c_void_p", "ctypes.c_void_p"},
+    UNSIGNED_OUT: {"POINTER(c_uint)", "ctypes.POINTER(ctypes.c_uint)", "POINTER(c_uint32)",
+                   "ctypes.POINTER(ctypes.c_uint32)"},
+    VOID: {"None"},
 }
 STDCALL_LOADERS = {"WinDLL", "windll", "OleDLL", "oledll", "WINFUNCTYPE"}
 
@@ -328,9 +337,9 @@ def check_python(header, native_text, package_text):
                     and isinstance(value.elts[1], ast.List)):
                 problems.append("%s: not (result, [argument types])" % where)
                 continue
-            result = ast.unparse(value.elts[0])
-            if result not in PY_TYPES[INT]:
-                problems.append("%s: result is %s, not c_int" % (where, result))
+            result, returns = ast.unparse(value.elts[0]), header.results.get(name, INT)
+            if result not in PY_TYPES[returns]:
+                problems.append("%s: result is %s, norvat.h has %s" % (where, result, returns))
             if name not in header.functions:
                 continue
             args = [ast.unparse(a) for a in value.elts[1].elts]
@@ -377,12 +386,30 @@ def check_python(header, native_text, package_text):
             if size is None or "".join(size.split()) != m.group(2) + "+1":
                 problems.append("%s: the buffer for RcvBuf is create_string_buffer(%s); it must "
                                 "hold count + 1" % (lang, size))
-    found = {}
-    for name, value in assigned.items():
-        if name.startswith("E_") and isinstance(value, ast.Call) and \
-                ast.unparse(value.func) == "_pick":
-            found[name[2:]] = tuple(ast.literal_eval(a) for a in value.args)
-    check_codes(lang, header, found, problems)
+        for m in re.finditer(r"\.norvat_read\(\s*\w+\s*,\s*(\w+)\s*,\s*(\w+)", source):
+            size = allocation(source, m.group(1), m.start(),
+                              r"ctypes\.create_string_buffer\(([^)]*)\)")
+            if size is None or size.strip() != m.group(2):
+                problems.append("%s: the buffer for norvat_read is create_string_buffer(%s), not "
+                                "the %s bytes it is given" % (lang, size, m.group(2)))
+
+    # The portable codes, fields, state bits and timeout: ERR_* and TIMEOUT_DEFAULT, FIELDS and
+    # STATES by the header's names in lower case, NOT_READY the names of its bits.
+    def literal(name, empty):
+        try:
+            return ast.literal_eval(assigned[name])
+        except (KeyError, ValueError):
+            return empty
+    found = {name: literal(name, None) for name in assigned
+             if name.startswith("ERR_") or name == "TIMEOUT_DEFAULT"}
+    found.update({"FIELD_" + name.upper(): number
+                  for number, name in enumerate(literal("FIELDS", ()))})
+    states = literal("STATES", {})
+    found.update({"STATE_" + name.upper(): bit for name, bit in states.items()})
+    found["STATE_NOT_READY"] = 0
+    for name in literal("NOT_READY", ()):
+        found["STATE_NOT_READY"] |= states.get(name, 1 << 31)
+    check_constants(lang, header, found, problems)
     return problems
 
 
@@ -552,7 +579,20 @@ NODE_TYPES = {
     INT: {"int", "int32_t"},
     TEXT: {"const char *"},
     BUFFER: {"char *", "_Out_ char *", "_Inout_ char *"},
+    # Opaque types named as the header names them; what the library fills is _Out_, or koffi
+    # would not copy it back.
+    PORT: {"norvat_port *"},
+    LIST: {"norvat_port_list *", "const norvat_port_list *"},
+    PORT_OUT: {"_Out_ norvat_port * *"},
+    LIST_OUT: {"_Out_ norvat_port_list * *"},
+    BYTES: {"const void *", "const uint8_t *"},
+    BYTES_OUT: {"void *", "uint8_t *"},
+    UNSIGNED_OUT: {"_Out_ unsigned int *", "_Out_ uint32_t *"},
+    VOID: {"void"},
 }
+# The calls that wait for nothing, which may run on the event loop's thread (callNow).
+NODE_AT_ONCE = {"norvat_cancel", "norvat_port_list_get", "norvat_free_port_list",
+                "norvat_error_text"}
 
 
 def check_node(header, native_text, index_text):
@@ -575,9 +615,11 @@ def check_node(header, native_text, index_text):
         conventions = [w for w in words if w.startswith("__")]
         if [c for c in conventions if c != "__cdecl"]:
             problems.append("%s: calling convention %s, not cdecl" % (where, "/".join(conventions)))
-        result = " ".join(w for w in words if not w.startswith("__"))
-        if result not in NODE_TYPES[INT]:
-            problems.append("%s: returns %s, not int" % (where, result))
+        result = " ".join(w for w in words if not w.startswith("__")).replace(" *", "").strip()
+        result += " *" * lead.count("*")
+        returns = header.results.get(name, INT)
+        if result not in NODE_TYPES[returns]:
+            problems.append("%s: returns %s, norvat.h has %s" % (where, result, returns))
         if name not in header.functions:
             continue
         params = [] if params_text.strip() in ("", "void") else params_text.split(",")
@@ -624,9 +666,36 @@ def check_node(header, native_text, index_text):
         if size is None or "".join(size.split()) != m.group(2) + "+1":
             problems.append("%s: the buffer for RcvBuf is Buffer.alloc(%s); it must hold count + 1"
                             % (lang, size))
-    found = {k: (int(w), int(lx)) for k, w, lx in
-             re.findall(r"\bE_(\w+)\s*=\s*pick\(\s*(\d+)\s*,\s*(\d+)\s*\)", code)}
-    check_codes(lang, header, found, problems)
+    for m in re.finditer(r"call\(\s*'norvat_read'\s*,\s*\w+\s*,\s*(\w+)\s*,\s*(\w+)", index):
+        size = allocation(index, m.group(1), m.start(), r"Buffer\.alloc\(([^)]*)\)")
+        if size is None or size.strip() != m.group(2):
+            problems.append("%s: the buffer for norvat_read is Buffer.alloc(%s), not the %s bytes "
+                            "it is given" % (lang, size, m.group(2)))
+    for name in re.findall(r"callNow\(\s*'(\w+)'", index):
+        if name not in NODE_AT_ONCE:
+            problems.append("%s: %s is called on the event loop's thread (callNow): it may wait "
+                            "for a device" % (lang, name))
+    opaque = re.search(r"\bOPAQUE\s*=\s*\[([^\]]*)\]", code)
+    if "koffi.opaque(" not in code or not opaque or \
+            set(re.findall(r"'(\w+)'", opaque.group(1))) != {"norvat_port", "norvat_port_list"}:
+        problems.append("%s: norvat_port and norvat_port_list are not declared koffi.opaque" % lang)
+
+    # The portable codes, fields, state bits and timeout: ERR_* and TIMEOUT_DEFAULT, FIELDS and
+    # STATES by the header's names in camelCase, NOT_READY the names of its bits.
+    def names(name):
+        found = re.search(r"\bconst\s+%s\s*=\s*\[([^\]]*)\]" % name, code)
+        return re.findall(r"'(\w+)'", found.group(1)) if found else []
+    found = {k: int(v) for k, v in
+             re.findall(r"\bconst\s+((?:ERR_\w+)|TIMEOUT_DEFAULT)\s*=\s*(-?\d+)\s*;", code)}
+    found.update({"FIELD_" + snake(name): number for number, name in enumerate(names("FIELDS"))})
+    states = re.search(r"\bconst\s+STATES\s*=\s*\{([^}]*)\}", code)
+    bits = {name: int(bit, 16) for name, bit in
+            re.findall(r"(\w+)\s*:\s*(0x[0-9A-Fa-f]+)", states.group(1) if states else "")}
+    found.update({"STATE_" + snake(name): bit for name, bit in bits.items()})
+    found["STATE_NOT_READY"] = 0
+    for name in names("NOT_READY"):
+        found["STATE_NOT_READY"] |= bits.get(name, 1 << 31)
+    check_constants(lang, header, found, problems)
     return problems
 
 
