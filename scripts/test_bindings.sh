@@ -3,8 +3,8 @@
 # and scripts/release.sh --no-build; builds only its own small programs, under build/bindings/.
 #   - static: every binding (C#, Python, Pascal, Node.js) agrees with include/norvat.h, every
 #     package's version with interface/version.h, and the checker refuses wrong copies
-#   - Linux: C# under Mono, the Python package from a throwaway venv and Free Pascal, each
-#     against build/linux/lib/libNorvat.so and umockdev-emulated devices
+#   - Linux: C# under Mono, the Python package from a throwaway venv, Node.js (koffi from npm)
+#     and Free Pascal, each against build/linux/lib/libNorvat.so and umockdev-emulated devices
 #   - C/C++: consumers built with find_package(Norvat) and with pkg-config against the release,
 #     run on Linux and under Wine (64-bit; 32-bit where this machine can run it)
 # One line per check: passed, FAILED or SKIPPED with the reason. Exit status 1 on any failure.
@@ -93,6 +93,19 @@ if check "Python: pip installs bindings/python offline into a venv" "$work/py/in
     cases "Python, faults" "$work/py/faults.log" $?
 fi
 
+echo "== Node.js: the binding with koffi from npm, libNorvat.so and an in-process test bed"
+node_dir=$work/node
+rm -rf "$node_dir"
+mkdir -p "$node_dir/modules"
+# A copy with its dependency beside it, so that npm leaves nothing in the source tree.
+if check "Node.js: npm installs bindings/node's dependency (koffi)" "$node_dir/install.log" \
+        sh -c "cp -r bindings/node '$node_dir/modules/norvat' && cd '$node_dir/modules/norvat' &&
+               npm install --no-audit --no-fund --omit=dev"; then
+    (cd "$tests/node" && NODE_PATH=$node_dir/modules LD_LIBRARY_PATH=$lib TMPDIR=$work/tmp \
+        timeout 300 umockdev-wrapper $py bed.py node test_ports.js) >"$node_dir/run.log" 2>&1
+    cases "Node.js" "$node_dir/run.log" $?
+fi
+
 echo "== Free Pascal: Norvat.pas, libNorvat.so and emulated devices"
 fpc_flags=(-vewn -Sew -FU"$work/pas" -Fu"$NORVAT_ROOT/bindings/pascal")
 if check "Pascal: Norvat.pas compiles with fpc" "$work/pas/unit.log" fpc "${fpc_flags[@]}" bindings/pascal/Norvat.pas &&
@@ -169,6 +182,7 @@ check "C/C++: pkg-config builds a MinGW x86 consumer" "$c/pc-x86.log" \
 echo "== Windows runtimes of the other bindings"
 skip "C# on Windows: no .NET runtime for Wine here (no wine-mono package); held to norvat.h statically"
 skip "Python on Windows: no Windows Python here; held to norvat.h statically"
+skip "Node.js on Windows: no Windows Node.js here; held to norvat.h statically"
 skip "Pascal on Windows: fpc has no Windows units here; held to norvat.h statically"
 
 echo
