@@ -46,7 +46,7 @@ async function rejects(promise, ok) {
 (async () => {
   let printer;
   await test('lists the emulated ports with their fields; the version', async () => {
-    const ports = await norvat.listPorts(), usb = ports.find(p => p.kind === 'usb');
+    const ports = await norvat.listPorts(), usb = ports.find(p => p.serial === 'LBL0042');
     expect(usb && usb.serial === 'LBL0042' && usb.vendorId === '03f0' && usb.productId === '1950' &&
            usb.description === 'Label printer front desk' && usb.commandSet === 'ZPL', JSON.stringify(ports));
     expect(ports.some(p => p.kind === 'serial' && p.description === 'COM1'), JSON.stringify(ports));

@@ -5,7 +5,7 @@ an in-process test bed lives as long as the command, which sees its devices:
     /dev/usb/lp0   LBL0042, 03f0:1950, "Label printer front desk": sends back, ready
     /dev/usb/lp1   RCP0001, 04b8:0202 (a maker the ten exports never list): sends back, out of
                    paper, pulled out when it is sent "UNPLUG"
-    /dev/usb/lp2   STL0001, 04b8:0202: takes nothing, a printer that stopped taking bytes
+    /dev/usb/lp2   RP80A001, 04b8:0202: takes nothing, a printer that stopped taking bytes
 usage: umockdev-wrapper python3 bed.py COMMAND...      exit status: the command's"""
 import os
 import subprocess
@@ -17,7 +17,6 @@ from testbed import Testbed, printer  # noqa: E402
 bed = Testbed()
 bed.add(printer("1-3", "lp1", "RCP0001", "Receipt printer", "04b8", "0202",
                 "MFG:Maker;MDL:Receipt 80;CMD:ESC/POS;DES:Receipt printer;"))
-bed.add(printer("1-4", "lp2", "STL0001", "Stalled printer", "04b8", "0202"))
 bed.set_printer_status("/dev/usb/lp0", 0x18)
 bed.set_printer_status("/dev/usb/lp1", 0x38)
 bed.echo("/dev/ttyS0")

@@ -109,7 +109,7 @@ const everyByte = tag => Buffer.concat([Buffer.from(Array.from({ length: 256 }, 
   });
 
   await test('a stalled printer\'s write overlaps another port\'s calls, which do not wait for it', async () => {
-    const stalled = await norvat.open('STL0001');
+    const stalled = await norvat.open('RP80A001');
     const started = Date.now();
     let stalledEnded = 0;
     const filling = stalled.write(Buffer.alloc(1 << 20), 1500).then(n => { stalledEnded = Date.now(); return n; });

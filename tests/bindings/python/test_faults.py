@@ -178,7 +178,7 @@ class DeviceFaults(unittest.TestCase):
                 self.assertEqual((error.errno, error.result), (code, result))
 
     def test_listing_has_every_maker_and_follows_printers_plugged_and_pulled(self):
-        self.assertEqual([p.kind for p in norvat.ports()], ["serial", "parallel", "usb"])
+        self.assertEqual([p.kind for p in norvat.ports()], ["serial", "parallel", "usb", "usb"])
         self.plug_receipt_printer()
         receipt = [p for p in norvat.ports() if p.serial == RECEIPT["serial"]]
         self.assertEqual(receipt, [norvat.PortInfo(
@@ -192,7 +192,8 @@ class DeviceFaults(unittest.TestCase):
         self.assertEqual(receive(self.bed.device_end("/dev/usb/lp1"), 16, 0.5), b"X")
         by_name.close()
         self.bed.unplug(RECEIPT["port"], RECEIPT["node"])
-        self.assertEqual([p.serial for p in norvat.ports() if p.kind == "usb"], ["LBL0042"])
+        self.assertEqual([p.serial for p in norvat.ports() if p.kind == "usb"],
+                         ["LBL0042", "RP80A001"])
         with self.assertRaises(FileNotFoundError):
             self.open(RECEIPT["serial"])
 

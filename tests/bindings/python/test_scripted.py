@@ -20,10 +20,10 @@ def stty(node):
 
 class Scripted(unittest.TestCase):
     def test_1_lists_the_emulated_ports(self):
-        listed = {p.kind: p for p in norvat.ports()}
+        listed = {p.serial or p.kind: p for p in norvat.ports()}
         self.assertEqual((listed["serial"].name, listed["serial"].description), ("/dev/ttyS0", "COM1"))
         self.assertEqual((listed["parallel"].name, listed["parallel"].description), ("/dev/lp0", "LPT1"))
-        usb = listed["usb"]
+        usb = listed["LBL0042"]
         self.assertEqual((usb.description, usb.serial, usb.vendor_id, usb.product_id, usb.model),
                          ("Label printer front desk", "LBL0042", "03f0", "1950", "LP-1"))
         self.assertEqual(norvat.usb_printers(), [LISTING])
