@@ -286,15 +286,6 @@ def check_csharp(header, text):
     return problems
 
 
-def check_codes(lang, header, found, problems):
-    for name, (windows, linux) in header.codes.items():
-        if name not in found:
-            problems.append("%s: reason %s missing" % (lang, name))
-        elif found[name] != (windows, linux):
-            problems.append("%s: reason %s is %s/%s, norvat.h says %s/%s"
-                            % ((lang, name) + found[name] + (windows, linux)))
-
-
 # ---- Python -------------------------------------------------------------------------------------
 
 PY_TYPES = {
