@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Checks that each binding declares the library as include/norvat.h does: the exports by their
 exact names, cdecl, 8-bit (ANSI) texts, the argument and result types (handles, listings and
-what the library hands out as pointers of the right kind), the buffer sizes, the reason codes and
-the portable codes, fields and state bits. Bindings that cannot run on this machine (32-bit
-Windows, Delphi) are held to the header this way. Also checks every copy of the version in the packages' metadata against
-interface/version.h, its one home.
+what the library hands out as pointers of the right kind), the buffer sizes, and the portable
+codes, fields and state bits. Bindings that cannot run on this machine (32-bit Windows, Delphi)
+are held to the header this way. Also checks every copy of the version in the packages'
+metadata against interface/version.h, its one home.
 
 usage: check_bindings.py [ROOT]      ROOT is the source tree (default: this file's parent's parent)
 Exit status 0 when every binding agrees, 1 with one line per disagreement otherwise.
@@ -748,8 +748,9 @@ def main(argv):
     if problems:
         return 1
     print("C#, Python, Pascal and Node.js agree with norvat.h: %d exports, buffers %d and %d "
-          "bytes, 5 reason codes; every package's version is interface/version.h's" % (len(header.functions), header.sizes["LISTING"],
-                              header.sizes["VERSION"]))
+          "bytes, the portable codes, fields and state bits; every package's version is "
+          "interface/version.h's" % (len(header.functions), header.sizes["LISTING"],
+                                     header.sizes["VERSION"]))
     return 0
 
 
