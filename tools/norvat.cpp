@@ -764,26 +764,25 @@ struct State {
     bool Ready() const { return Known() && !gone && (bits & known & NORVAT_STATE_NOT_READY) == 0; }
 };
 
-// The kind of port, from what norvat_status can tell of it: the modem lines of a serial line,
-// the connection of a network printer, the status byte of a USB printer or a parallel port (the
-// two told apart by the name: LPTn, or a device path the listing has as a parallel port).
+// The kind of port, from what norvat_status can tell of it (the modem lines of a serial line,
+// the connection of a network printer) and else from the name: LPTn, or the listing's entry of
+// that name or serial (a driver that does not answer the status request tells nothing).
 std::string KindOf(const std::string &name, unsigned known)
 {
     if (known & NORVAT_STATE_DISCONNECTED)
         return "network";
     if (known & (NORVAT_STATE_DSR | NORVAT_STATE_CTS | NORVAT_STATE_DCD))
         return "serial";
-    if ((known & NORVAT_STATE_PAPER_OUT) == 0)
-        return "other";
-    const PortNameKind form = ClassifyPortName(name.c_str());
-    if (form == kPortNameParallel)
+    if (ClassifyPortName(name.c_str()) == kPortNameParallel)
         return "parallel";
+    const std::string serial = name.substr(name.find_last_of('#') + 1);
     Listing listing;
-    if (form == kPortNameDevicePath && ListPorts(&listing))
+    if (ListPorts(&listing))
         for (const auto &entry : listing)
-            if (entry[NORVAT_FIELD_KIND] == "parallel" && entry[NORVAT_FIELD_NAME] == name)
-                return "parallel";
-    return "usb";
+            if (entry[NORVAT_FIELD_NAME] == name ||
+                (!serial.empty() && entry[NORVAT_FIELD_SERIAL] == serial))
+                return entry[NORVAT_FIELD_KIND];
+    return (known & NORVAT_STATE_PAPER_OUT) ? "usb" : "other";
 }
 
 void PrintState(const State &s, bool json)
