@@ -152,20 +152,20 @@ private:
     UsbPrinter printer_;
 };
 
-// Plugs a printer of spec in at USB port usbPort ("1-3") as /dev/usb/<node>, reporting all well.
+// Plugs a printer of that make in at USB port usbPort ("1-3") as /dev/usb/<node>, reporting all well.
 // Its TestDevice's name is its serial, or its node when it has none.
-inline std::unique_ptr<TestDevice> PlugBedPrinter(Testbed &bed, const PrinterSpec &spec,
+inline std::unique_ptr<TestDevice> PlugBedPrinter(Testbed &bed, const PrinterMake &make,
                                                   const std::string &usbPort, const std::string &node)
 {
     UsbPrinter printer;
     printer.usbPort = usbPort;
     printer.node = node;
-    printer.vendor = spec.vendor;
-    printer.product = spec.product;
-    printer.serial = spec.serial;
-    printer.deviceId = spec.deviceId;
+    printer.vendor = make.vendor;
+    printer.product = make.product;
+    printer.serial = make.serial;
+    printer.deviceId = make.deviceId;
     const std::string path = "/dev/usb/" + node;
     // The status request is answered from the start: the bed ties it to a node at open().
     EXPECT_TRUE(bed.Plug(printer) && bed.SetPrinterStatus(path, 0x18)) << bed.Error();
-    return std::make_unique<BedPrinter>(bed, printer, spec.serial.empty() ? path : spec.serial);
+    return std::make_unique<BedPrinter>(bed, printer, make.serial.empty() ? path : make.serial);
 }

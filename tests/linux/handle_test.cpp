@@ -17,10 +17,10 @@ namespace {
 
 class LinuxHandles : public LinuxTest {
 protected:
-    std::unique_ptr<TestDevice> Plug(const PrinterSpec &spec)
+    std::unique_ptr<TestDevice> Plug(const PrinterMake &make)
     {
         const int n = plugged_++;
-        return PlugBedPrinter(bed, spec, "1-" + std::to_string(3 + n), "lp" + std::to_string(n));
+        return PlugBedPrinter(bed, make, "1-" + std::to_string(3 + n), "lp" + std::to_string(n));
     }
     std::unique_ptr<TestDevice> Port(const std::string &node, bool line)
     {
@@ -29,7 +29,7 @@ protected:
     }
 
     const HandlePlatform platform{
-        [this](const PrinterSpec &spec) { return Plug(spec); },
+        [this](const PrinterMake &make) { return Plug(make); },
         [this] { return Port("/dev/ttyS1", true); },
         [this] { return Port("/dev/lp0", false); },
         NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE | NORVAT_STATE_ERROR,

@@ -250,8 +250,8 @@ protected:
     void SetUp() override
     {
         LinuxTest::SetUp();
-        for (const PrinterSpec &spec : ToolPrinters())
-            plugged.push_back(PlugBedPrinter(bed, spec, "1-" + std::to_string(plugged.size() + 2),
+        for (const PrinterMake &make : ToolPrinters())
+            plugged.push_back(PlugBedPrinter(bed, make, "1-" + std::to_string(plugged.size() + 2),
                                              "lp" + std::to_string(plugged.size())));
     }
     std::vector<std::unique_ptr<TestDevice>> plugged;

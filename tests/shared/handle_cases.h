@@ -39,12 +39,12 @@ public:
 };
 
 // A USB printer as a test plugs it in; ids in lower-case hex, serial empty for none.
-struct PrinterSpec {
+struct PrinterMake {
     std::string vendor, product, serial, description, deviceId;
 };
 
 struct HandlePlatform {
-    std::function<std::unique_ptr<TestDevice>(const PrinterSpec &)> plug;
+    std::function<std::unique_ptr<TestDevice>(const PrinterMake &)> plug;
     std::function<std::unique_ptr<TestDevice>()> serialLine; // a serial port and its device end
     std::function<std::unique_ptr<TestDevice>()> parallelPort;
     unsigned parallelKnown;      // the bits norvat_status knows of a parallel port here
@@ -67,7 +67,7 @@ inline void SleepMs(int ms)
 }
 
 // The printers of three makers: one without a serial, one with a 60-character description.
-inline std::vector<PrinterSpec> ThreeMakers()
+inline std::vector<PrinterMake> ThreeMakers()
 {
     const std::string longDescription = "Receipt printer at the front counter, left of the till 01";
     return {
@@ -80,14 +80,14 @@ inline std::vector<PrinterSpec> ThreeMakers()
 }
 
 // The listing's entry of the printer with these ids, as field texts; empty when not listed.
-inline std::vector<std::string> Listed(NorvatExports &lib, const PrinterSpec &spec)
+inline std::vector<std::string> Listed(NorvatExports &lib, const PrinterMake &make)
 {
     norvat_port_list *list = nullptr;
     const int count = lib.list_ports(&list);
     std::vector<std::string> fields;
     for (int i = 0; i < count && fields.empty(); i++) {
-        if (spec.vendor == lib.port_list_get(list, i, NORVAT_FIELD_VENDOR_ID) &&
-            spec.product == lib.port_list_get(list, i, NORVAT_FIELD_PRODUCT_ID))
+        if (make.vendor == lib.port_list_get(list, i, NORVAT_FIELD_VENDOR_ID) &&
+            make.product == lib.port_list_get(list, i, NORVAT_FIELD_PRODUCT_ID))
             for (int f = NORVAT_FIELD_NAME; f <= NORVAT_FIELD_DEVICE_ID; f++)
                 fields.push_back(lib.port_list_get(list, i, f));
     }
@@ -119,10 +119,10 @@ inline ::testing::AssertionResult Arrives(NorvatExports &lib, norvat_port *port,
 // or listed name, and a round trip exact; the ten exports' filters still keep them out.
 inline void CheckEveryMakersPrinter(NorvatExports &lib, const HandlePlatform &p)
 {
-    const std::vector<PrinterSpec> specs = ThreeMakers();
+    const std::vector<PrinterMake> makes = ThreeMakers();
     std::vector<std::unique_ptr<TestDevice>> devices;
-    for (const PrinterSpec &spec : specs)
-        devices.push_back(p.plug(spec));
+    for (const PrinterMake &make : makes)
+        devices.push_back(p.plug(make));
     const char *const kinds[][3] = {{"Acme", "RP-80", "ESC/POS"},
                                     {"Bistro Devices", "KP 2", "STAR"},
                                     {"Tagline", "LP-4", "ZPL,EPL"}};
@@ -130,21 +130,21 @@ inline void CheckEveryMakersPrinter(NorvatExports &lib, const HandlePlatform &p)
     for (int i = 0; i < 256; i++)
         every[(size_t)i] = (char)i;
 
-    for (size_t i = 0; i < specs.size(); i++) {
-        SCOPED_TRACE(specs[i].vendor + ":" + specs[i].product);
-        const std::vector<std::string> f = Listed(lib, specs[i]);
+    for (size_t i = 0; i < makes.size(); i++) {
+        SCOPED_TRACE(makes[i].vendor + ":" + makes[i].product);
+        const std::vector<std::string> f = Listed(lib, makes[i]);
         ASSERT_EQ(f.size(), 10u) << "not listed";
         EXPECT_EQ(f[NORVAT_FIELD_KIND], "usb");
-        EXPECT_EQ(f[NORVAT_FIELD_DESCRIPTION], specs[i].description);
-        EXPECT_EQ(f[NORVAT_FIELD_SERIAL], specs[i].serial);
+        EXPECT_EQ(f[NORVAT_FIELD_DESCRIPTION], makes[i].description);
+        EXPECT_EQ(f[NORVAT_FIELD_SERIAL], makes[i].serial);
         EXPECT_EQ(f[NORVAT_FIELD_MANUFACTURER], kinds[i][0]);
         EXPECT_EQ(f[NORVAT_FIELD_MODEL], kinds[i][1]);
         EXPECT_EQ(f[NORVAT_FIELD_COMMAND_SET], kinds[i][2]);
-        EXPECT_EQ(f[NORVAT_FIELD_DEVICE_ID], specs[i].deviceId);
+        EXPECT_EQ(f[NORVAT_FIELD_DEVICE_ID], makes[i].deviceId);
 
-        const std::string name = specs[i].serial.empty() ? f[NORVAT_FIELD_NAME]
-                                 : i == 0 ? specs[i].description + "#" + specs[i].serial
-                                          : specs[i].serial;
+        const std::string name = makes[i].serial.empty() ? f[NORVAT_FIELD_NAME]
+                                 : i == 0 ? makes[i].description + "#" + makes[i].serial
+                                          : makes[i].serial;
         norvat_port *port = nullptr;
         ASSERT_EQ(lib.open(name.c_str(), &port), 0) << name << ": " << p.reason();
         EXPECT_TRUE(Arrives(lib, port, *devices[i], "job " + std::to_string(i) + every));
@@ -158,7 +158,7 @@ inline void CheckEveryMakersPrinter(NorvatExports &lib, const HandlePlatform &p)
     }
     char buffer[NORVAT_LISTING_BUFFER_SIZE];
     EXPECT_EQ(lib.FindFirstUSB(buffer), 0) << "no maker's printer here passes the old filters";
-    EXPECT_EQ(lib.OpenUSB(specs[0].serial.c_str()), 0);
+    EXPECT_EQ(lib.OpenUSB(makes[0].serial.c_str()), 0);
 }
 
 // A serial line, a USB printer and a network printer open at once, three threads writing
@@ -205,11 +205,11 @@ inline void CheckThreePortsAtOnce(NorvatExports &lib, const HandlePlatform &p)
 // printer opens again afterwards.
 inline void CheckStalledPrinterDelaysNobody(NorvatExports &lib, const HandlePlatform &p)
 {
-    const PrinterSpec spec = ThreeMakers()[2];
-    std::unique_ptr<TestDevice> printer = p.plug(spec);
+    const PrinterMake make = ThreeMakers()[2];
+    std::unique_ptr<TestDevice> printer = p.plug(make);
     std::unique_ptr<TestDevice> line = p.serialLine();
     norvat_port *stalled = nullptr, *other = nullptr;
-    ASSERT_EQ(lib.open(spec.serial.c_str(), &stalled), 0) << p.reason();
+    ASSERT_EQ(lib.open(make.serial.c_str(), &stalled), 0) << p.reason();
     ASSERT_EQ(lib.open(line->Name().c_str(), &other), 0) << p.reason();
     const std::string job(1 << 20, 'J');
 
@@ -243,7 +243,7 @@ inline void CheckStalledPrinterDelaysNobody(NorvatExports &lib, const HandlePlat
         EXPECT_EQ(printer->Received().size() - before, counted)
             << "the count is not what the printer got, or the rest went out after all";
     }
-    ASSERT_EQ(lib.open(spec.serial.c_str(), &stalled), 0) << "the printer does not open again";
+    ASSERT_EQ(lib.open(make.serial.c_str(), &stalled), 0) << "the printer does not open again";
     EXPECT_TRUE(Arrives(lib, stalled, *printer, "after"));
     EXPECT_EQ(lib.cancel(stalled), 0) << "nothing in flight: harmless";
     EXPECT_TRUE(Arrives(lib, stalled, *printer, "still"));
@@ -255,7 +255,7 @@ inline void CheckStalledPrinterDelaysNobody(NorvatExports &lib, const HandlePlat
 // way is busy the other way; unloading closes every handle.
 inline void CheckTenExportsBesideHandles(NorvatExports &lib, const HandlePlatform &p)
 {
-    const PrinterSpec legacy = {"03f0", "1950", "LEGACY01", "Old printer", ""};
+    const PrinterMake legacy = {"03f0", "1950", "LEGACY01", "Old printer", ""};
     std::unique_ptr<TestDevice> printer = p.plug(legacy);
     std::unique_ptr<TestDevice> line = p.serialLine();
     ASSERT_EQ(lib.OpenUSB(p.legacyLineName.c_str()), 1);

@@ -112,10 +112,10 @@ inline void CheckEscPosAnswers(NorvatExports &lib, TestDevice &device)
 // there exactly once.
 inline void CheckUsbPrinterComesBack(NorvatExports &lib, const HandlePlatform &p)
 {
-    const PrinterSpec spec = ThreeMakers()[0];
-    std::unique_ptr<TestDevice> printer = p.plug(spec);
+    const PrinterMake make = ThreeMakers()[0];
+    std::unique_ptr<TestDevice> printer = p.plug(make);
     norvat_port *port = nullptr;
-    ASSERT_EQ(lib.open(spec.serial.c_str(), &port), 0) << p.reason();
+    ASSERT_EQ(lib.open(make.serial.c_str(), &port), 0) << p.reason();
     ASSERT_TRUE(Arrives(lib, port, *printer, "before"));
     printer->Stall(true);
     const std::string job(1 << 20, 'J');

@@ -148,7 +148,7 @@ inline void CheckToolReachesANetworkPrinter(NorvatExports &lib, const ToolBed &b
 // The printers of two makers for the listing: one as a receipt printer describes itself, one
 // whose device ID holds a quote, a backslash, a control character, a byte that is no UTF-8 (0xE9, Latin-1)
 // and a UTF-8 letter.
-inline std::vector<PrinterSpec> ToolPrinters()
+inline std::vector<PrinterMake> ToolPrinters()
 {
     return {
         {"04b8", "0202", "RP80SER1", "Receipt printer", "MFG:Acme;MDL:RP-80;CMD:ESC/POS;"},

@@ -102,22 +102,22 @@ private:
     std::string link_, entry_, description_;
 };
 
-// Plugs the n-th printer of a test in, as spec says, registered as entry "p<n>" and reporting all
+// Plugs the n-th printer of a test in, of that make, registered as entry "p<n>" and reporting all
 // well. Its TestDevice's name is its serial, or its link when it has none.
-inline std::unique_ptr<TestDevice> PlugDriverPrinter(const PrinterSpec &spec, int n)
+inline std::unique_ptr<TestDevice> PlugDriverPrinter(const PrinterMake &make, int n)
 {
-    const std::string instance = spec.serial.empty() ? "6&2c8f1a&0&" + std::to_string(n) : spec.serial;
-    std::string ids = "VID_" + spec.vendor + "&PID_" + spec.product;
+    const std::string instance = make.serial.empty() ? "6&2c8f1a&0&" + std::to_string(n) : make.serial;
+    std::string ids = "VID_" + make.vendor + "&PID_" + make.product;
     for (char &c : ids)
         c = (char)toupper((unsigned char)c);
     const std::string link = "USB#" + ids + "#" + instance + kClassTail;
     auto printer = std::make_unique<DriverTestPrinter>(
-        link, spec.serial.empty() ? "\\\\?\\" + link : spec.serial, "p" + std::to_string(n),
-        spec.description);
+        link, make.serial.empty() ? "\\\\?\\" + link : make.serial, "p" + std::to_string(n),
+        make.description);
     EXPECT_TRUE(printer->Plugged());
     printer->SetState(0);
-    if (!spec.deviceId.empty()) {
-        EXPECT_TRUE(printer->SetDeviceId(spec.deviceId));
+    if (!make.deviceId.empty()) {
+        EXPECT_TRUE(printer->SetDeviceId(make.deviceId));
     }
     return printer;
 }

@@ -25,9 +25,9 @@ protected:
         NorvatTest::TearDown();
     }
 
-    std::unique_ptr<TestDevice> Plug(const PrinterSpec &spec)
+    std::unique_ptr<TestDevice> Plug(const PrinterMake &make)
     {
-        return PlugDriverPrinter(spec, plugged_++);
+        return PlugDriverPrinter(make, plugged_++);
     }
     std::unique_ptr<TestDevice> Port(DriverDevice::Kind kind, const std::string &name)
     {
@@ -37,7 +37,7 @@ protected:
     }
 
     const HandlePlatform platform{
-        [this](const PrinterSpec &spec) { return Plug(spec); },
+        [this](const PrinterMake &make) { return Plug(make); },
         [this] { return Port(DriverDevice::kSerialPort, "COM21"); },
         [this] { return Port(DriverDevice::kParallelPort, "LPT3"); },
         NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE,

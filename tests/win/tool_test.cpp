@@ -365,8 +365,8 @@ protected:
         if (!why.empty())
             GTEST_SKIP() << why;
         ASSERT_TRUE(UsbRegistry::Clear());
-        for (const PrinterSpec &spec : ToolPrinters())
-            plugged.push_back(PlugDriverPrinter(spec, (int)plugged.size()));
+        for (const PrinterMake &make : ToolPrinters())
+            plugged.push_back(PlugDriverPrinter(make, (int)plugged.size()));
     }
     void TearDown() override
     {
