@@ -5,6 +5,7 @@
 
 #include "tests/shared/handle_cases.h"
 #include "tests/win/driver_printer.h"
+#include "tests/win/fixture.h"
 #include "tests/win/testbed.h"
 #include "tests/win/usb_sim.h"
 
@@ -121,3 +122,23 @@ inline std::unique_ptr<TestDevice> PlugDriverPrinter(const PrinterMake &make, in
     }
     return printer;
 }
+
+// The fixture of the tests on the driver's devices: a fresh library, the driver, and the USB
+// printer interface class empty before and after each test.
+class DriverTest : public NorvatTest {
+protected:
+    void SetUp() override
+    {
+        NorvatTest::SetUp();
+        ASSERT_TRUE(UnderWine()) << "refusing to write the registry or load a driver outside Wine";
+        const std::string why = DriverDevice::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ASSERT_TRUE(UsbRegistry::Clear());
+    }
+    void TearDown() override
+    {
+        UsbRegistry::Clear();
+        NorvatTest::TearDown();
+    }
+};

@@ -3,28 +3,12 @@
 // requests, with real entries in the registry's USB printer interface class.
 #include "tests/shared/state_cases.h"
 #include "tests/win/driver_test_device.h"
-#include "tests/win/fixture.h"
 #include "tests/win/usb_sim.h"
 
 namespace {
 
-class Handles : public NorvatTest {
+class Handles : public DriverTest {
 protected:
-    void SetUp() override
-    {
-        NorvatTest::SetUp();
-        ASSERT_TRUE(UnderWine()) << "refusing to write the registry or load a driver outside Wine";
-        const std::string why = DriverDevice::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ASSERT_TRUE(UsbRegistry::Clear());
-    }
-    void TearDown() override
-    {
-        UsbRegistry::Clear();
-        NorvatTest::TearDown();
-    }
-
     std::unique_ptr<TestDevice> Plug(const PrinterMake &make)
     {
         return PlugDriverPrinter(make, plugged_++);

@@ -355,24 +355,20 @@ TEST_F(ToolListing, ListingTextsOpenExactlyWhereNorvatOpenOpensThem)
 
 // Printers of other makers, of the test bed's driver, which answer the class requests (status
 // byte, device ID) and DLE EOT.
-class ToolDriverPrinters : public NorvatTest {
+class ToolDriverPrinters : public DriverTest {
 protected:
     void SetUp() override
     {
-        NorvatTest::SetUp();
-        ASSERT_TRUE(UnderWine()) << "refusing to write the registry or load a driver outside Wine";
-        const std::string why = DriverDevice::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ASSERT_TRUE(UsbRegistry::Clear());
+        DriverTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         for (const PrinterMake &make : ToolPrinters())
             plugged.push_back(PlugDriverPrinter(make, (int)plugged.size()));
     }
     void TearDown() override
     {
         plugged.clear();
-        UsbRegistry::Clear();
-        NorvatTest::TearDown();
+        DriverTest::TearDown();
     }
     std::vector<std::unique_ptr<TestDevice>> plugged;
 };
