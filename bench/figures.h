@@ -84,7 +84,7 @@ struct Figures {
 // Targets the table and the JSON judge the figures against.
 const double kSendbufRatioTarget = 0.9;
 // sendcommand's cost per byte over a raw write that does the same per-byte work (the named
-// event): what the library adds, its session lock included. It was 1.03 before the lock.
+// event): what the library adds, its port lock included. It was 1.03 before the lock.
 const double kSendcommandOverheadTarget = 1.10;
 const double kWaitingReadTargetMs = 1.0;
 const double kLateReadTargetMs = 20.0; // the 5 ms answer, seen by the first 15 ms poll
