@@ -88,6 +88,8 @@ export class NorvatPort {
   readonly baudRate: number;
   /** Writes the bytes; resolves to how many went out (fewer when the device stopped in time). */
   write(data: Uint8Array, timeoutMs?: number): Promise<number>;
+  /** Sends text and CR LF as one write; rejects with code ETIMEDOUT unless all of it went out. */
+  command(text: string, timeoutMs?: number): Promise<void>;
   /** What the device sent, at most maxBytes (default 4096); empty when nothing came in time. */
   read(maxBytes?: number, timeoutMs?: number): Promise<Buffer>;
   /** A serial line's speed in bit/s; rejects with ENOTSUP for other ports. */

@@ -263,6 +263,22 @@ class NorvatPort {
   }
 
   /**
+   * Sends a command: text (8-bit, latin1) and CR LF, as one write; rejects with ETIMEDOUT unless
+   * all of it went out.
+   */
+  async command(text, timeoutMs) {
+    if (typeof text !== 'string')
+      throw typeError('text must be a string, not ' + typeof text);
+    const line = Buffer.from(text + '\r\n', 'latin1');
+    const sent = await this.write(line, timeoutMs);
+    if (sent !== line.length) {
+      const error = new Error('command: ' + sent + ' of ' + line.length + ' bytes went out');
+      error.code = 'ETIMEDOUT';
+      throw error;
+    }
+  }
+
+  /**
    * What the device sent (norvat_read), at most maxBytes (and at most MAX_READ); an empty Buffer
    * when nothing came. timeoutMs: the most to wait for the first byte; undefined for the
    * library's (about 450 ms), 0 for what is waiting now.

@@ -302,6 +302,14 @@ class Port:
             code = _native.platform_code()
         return self._check(written, code)
 
+    def command(self, text, timeout=None):
+        """Sends a command: text (8-bit, as the port's names are) and CR LF, as one write.
+        Raises TimeoutError unless all of it went out."""
+        line = _encode(text, "text") + b"\r\n"
+        sent = self.write(line, timeout)
+        if sent != len(line):
+            raise TimeoutError("command: %d of %d bytes went out" % (sent, len(line)))
+
     def read(self, max_bytes=4096, timeout=None):
         """What the device sent, at most max_bytes (and at most MAX_READ) (norvat_read); b""
         when nothing came. timeout: the most seconds to wait for the first byte, None for the

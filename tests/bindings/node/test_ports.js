@@ -64,6 +64,8 @@ const everyByte = tag => Buffer.concat([Buffer.from(Array.from({ length: 256 }, 
       roundTrip(ports.receipt, everyByte('receipt')),
       // XON and XOFF coming in are the serial line's flow control, not data.
       roundTrip(ports.serial, Buffer.from(everyByte('serial').filter(b => b !== 0x11 && b !== 0x13)))]);
+    await ports.label.command('~HS\u00e9');  // an echoing device: the line comes back, 8-bit
+    assert.deepStrictEqual(await ports.label.read(64, 1000), Buffer.from('~HS\xe9\r\n', 'latin1'));
     assert.strictEqual(await ports.label.write(Buffer.alloc(0)), 0);
     assert.strictEqual((await ports.label.read(4096, 0)).length, 0, 'nothing waits: an empty Buffer');
     assert.ok((await rejection(ports.label.write('text'))) instanceof TypeError);

@@ -60,7 +60,7 @@ class Scripted(unittest.TestCase):
     @unittest.skipUnless(os.environ.get("NORVAT_TEST_PRINTER"), "no network namespace here")
     def test_5_network_printer_by_its_address(self):
         with norvat.open(os.environ["NORVAT_TEST_PRINTER"]) as port:
-            self.assertEqual(port.write(b"~HS\r\n"), 5)
+            port.command("~HS")
             self.assertEqual(port.read(timeout=2), b"NET:~HS\r\n")
             self.assertEqual(port.pending, 0)
             status = port.status()
