@@ -52,9 +52,16 @@ int ReadSocket(PortSession *port, char *buffer, uint32_t count, uint32_t windowM
 uint32_t TickMs(void);
 
 /* The state the port's device reports without a byte sent (NORVAT_STATE_* bits in *state, the
- * bits this kind can report in *known). 1, or 0 with the reason set (a device that is gone).
- * Platform file. */
+ * bits this kind can report in *known). 1, or 0 with the reason set (a device that is gone). */
 int ReadPortState(PortSession *port, unsigned *state, unsigned *known);
+
+/* What a USB printer or parallel port says of itself (NORVAT_STATE_* bits in *state, the bits it
+ * can report in *known). 1, or 0 with the platform's code left. Platform file. */
+int ReadPrinterState(PortSession *port, unsigned *state, unsigned *known);
+
+/* A serial line's modem lines as NORVAT_STATE_DSR, _CTS and _DCD bits. 1, or 0 with the
+ * platform's code left. Platform file. */
+int ReadModemState(PortSession *port, unsigned *state);
 
 /* Whether a network printer closed or reset the connection; nothing waiting is read. Platform
  * file. */

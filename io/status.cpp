@@ -64,6 +64,28 @@ unsigned DecodePrinterStatus(unsigned statusByte)
     return state;
 }
 
+int ReadPortState(PortSession *port, unsigned *state, unsigned *known)
+{
+    *state = *known = 0;
+    switch (port->portKind) {
+    case kPortUsbPrinter:
+    case kPortParallel:
+        return ReadPrinterState(port, state, known);
+    case kPortSerialLine:
+        if (!ReadModemState(port, state))
+            return 0;
+        *known = NORVAT_STATE_DSR | NORVAT_STATE_CTS | NORVAT_STATE_DCD;
+        return 1;
+    case kPortNetwork:
+        *known = NORVAT_STATE_DISCONNECTED;
+        *state = ConnectionEnded(port) ? NORVAT_STATE_DISCONNECTED : 0;
+        return 1;
+    case kPortDevice:
+        return 1;
+    }
+    return 1;
+}
+
 int DiscardInput(PortSession *port)
 {
     int discarded = 0;

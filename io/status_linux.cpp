@@ -33,37 +33,24 @@ uint32_t PendingBytes(const PortSession *port)
     return (uint32_t)unacknowledged;
 }
 
-int ReadPortState(PortSession *port, unsigned *state, unsigned *known)
+int ReadPrinterState(PortSession *port, unsigned *state, unsigned *known)
 {
-    const int fd = port->portHandle;
-    *state = *known = 0;
-    switch (port->portKind) {
-    case kPortUsbPrinter:
-    case kPortParallel: {
-        /* usblp asks the printer (GET_PORT_STATUS); lp reads the port's status lines. */
-        int status = 0;
-        if (ioctl(fd, LPGETSTATUS, &status) != 0)
-            return 0; /* ENODEV, EIO: the printer is gone */
-        *known = NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE | NORVAT_STATE_ERROR;
-        *state = DecodePrinterStatus((unsigned)status);
-        return 1;
-    }
-    case kPortSerialLine: {
-        int lines = 0;
-        if (ioctl(fd, TIOCMGET, &lines) != 0)
-            return 0;
-        *known = NORVAT_STATE_DSR | NORVAT_STATE_CTS | NORVAT_STATE_DCD;
-        *state = ((lines & TIOCM_DSR) ? NORVAT_STATE_DSR : 0) |
-                 ((lines & TIOCM_CTS) ? NORVAT_STATE_CTS : 0) |
-                 ((lines & TIOCM_CAR) ? NORVAT_STATE_DCD : 0);
-        return 1;
-    }
-    case kPortNetwork:
-        *known = NORVAT_STATE_DISCONNECTED;
-        *state = ConnectionEnded(port) ? NORVAT_STATE_DISCONNECTED : 0;
-        return 1;
-    case kPortDevice:
-        return 1;
-    }
+    /* usblp asks the printer (GET_PORT_STATUS); lp reads the port's status lines. */
+    int status = 0;
+    if (ioctl(port->portHandle, LPGETSTATUS, &status) != 0)
+        return 0; /* ENODEV, EIO: the printer is gone */
+    *known = NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE | NORVAT_STATE_ERROR;
+    *state = DecodePrinterStatus((unsigned)status);
+    return 1;
+}
+
+int ReadModemState(PortSession *port, unsigned *state)
+{
+    int lines = 0;
+    if (ioctl(port->portHandle, TIOCMGET, &lines) != 0)
+        return 0;
+    *state = ((lines & TIOCM_DSR) ? NORVAT_STATE_DSR : 0) |
+             ((lines & TIOCM_CTS) ? NORVAT_STATE_CTS : 0) |
+             ((lines & TIOCM_CAR) ? NORVAT_STATE_DCD : 0);
     return 1;
 }

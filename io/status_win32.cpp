@@ -25,46 +25,38 @@ uint32_t TickMs(void)
     return GetTickCount();
 }
 
-int ReadPortState(PortSession *port, unsigned *state, unsigned *known)
+int ReadPrinterState(PortSession *port, unsigned *state, unsigned *known)
 {
-    HANDLE device = port->portHandle;
-    *state = *known = 0;
     UCHAR status = 0;
     DWORD got = 0;
-    switch (port->portKind) {
-    case kPortUsbPrinter:
-        if (!AskDevice(device, kGetLptStatus, &status, sizeof status, &got, kStatusWaitMs))
+    if (port->portKind == kPortUsbPrinter) {
+        if (!AskDevice(port->portHandle, kGetLptStatus, &status, sizeof status, &got,
+                       kStatusWaitMs))
             return 0; /* the platform's code: a printer that is gone, a driver that refuses */
         *known = NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE | NORVAT_STATE_ERROR;
         *state = DecodePrinterStatus(status);
         return 1;
-    case kPortParallel:
-        if (!AskDevice(device, kParQueryInformation, &status, sizeof status, &got, kStatusWaitMs))
-            return 0;
-        /* The parallel class reports no fault line: a port switched off or with nothing on it
-         * counts as offline. */
-        *known = NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE;
-        if (status & kParallelPaperEmpty)
-            *state |= NORVAT_STATE_PAPER_OUT;
-        if (status & (kParallelOffLine | kParallelPowerOff | kParallelNotConnected))
-            *state |= NORVAT_STATE_OFFLINE;
-        return 1;
-    case kPortSerialLine: {
-        DWORD lines = 0;
-        if (!GetCommModemStatus(device, &lines))
-            return 0;
-        *known = NORVAT_STATE_DSR | NORVAT_STATE_CTS | NORVAT_STATE_DCD;
-        *state = ((lines & MS_DSR_ON) ? NORVAT_STATE_DSR : 0) |
-                 ((lines & MS_CTS_ON) ? NORVAT_STATE_CTS : 0) |
-                 ((lines & MS_RLSD_ON) ? NORVAT_STATE_DCD : 0);
-        return 1;
     }
-    case kPortNetwork:
-        *known = NORVAT_STATE_DISCONNECTED;
-        *state = ConnectionEnded(port) ? NORVAT_STATE_DISCONNECTED : 0;
-        return 1;
-    case kPortDevice:
-        return 1;
-    }
+    if (!AskDevice(port->portHandle, kParQueryInformation, &status, sizeof status, &got,
+                   kStatusWaitMs))
+        return 0;
+    /* The parallel class reports no fault line: a port switched off or with nothing on it counts
+     * as offline. */
+    *known = NORVAT_STATE_PAPER_OUT | NORVAT_STATE_OFFLINE;
+    if (status & kParallelPaperEmpty)
+        *state |= NORVAT_STATE_PAPER_OUT;
+    if (status & (kParallelOffLine | kParallelPowerOff | kParallelNotConnected))
+        *state |= NORVAT_STATE_OFFLINE;
+    return 1;
+}
+
+int ReadModemState(PortSession *port, unsigned *state)
+{
+    DWORD lines = 0;
+    if (!GetCommModemStatus(port->portHandle, &lines))
+        return 0;
+    *state = ((lines & MS_DSR_ON) ? NORVAT_STATE_DSR : 0) |
+             ((lines & MS_CTS_ON) ? NORVAT_STATE_CTS : 0) |
+             ((lines & MS_RLSD_ON) ? NORVAT_STATE_DCD : 0);
     return 1;
 }

@@ -13,10 +13,10 @@ protected:
     void SetUp() override
     {
         NorvatTest::SetUp();
-        ASSERT_EQ(lib.openport("3"), 1);
+        ASSERT_EQ(lib.openport("3"), 1) << "reason " << GetLastError();
         device.Adopt(CreateFileA(DeviceEndOf(3).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-        ASSERT_TRUE(device.IsOpen());
+        ASSERT_TRUE(device.IsOpen()) << "reason " << GetLastError();
         COMMTIMEOUTS none = {};
         SetCommTimeouts(device.Handle(), &none);
         device.Drain(50);
